@@ -1,0 +1,53 @@
+// Image and detector geometry shared by every kernel variant.
+//
+// Everything here is a template or has internal linkage: the SIMD variants
+// include it from translation units built for wider instruction sets, and no
+// copy of their code may stand in for the baseline one at link time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quelmor/kernel_variants.h"
+
+namespace quelmor::detail {
+namespace {
+
+// Pixel (k, j) sits at x = j - centerOffset, y = centerOffset - k; for an even
+// side the origin is the upper-left of the four middle pixels.
+inline double centerOffsetOf(std::int32_t imageSize) {
+    return static_cast<double>((imageSize - 1) / 2);
+}
+
+// One view's column of samples. Sample b lies at detector coordinate
+// b - center; coordinates in [firstCoordinate, endCoordinate) fall on it.
+struct DetectorColumn {
+    const double* samples;
+    double center;
+    double firstCoordinate;
+    double endCoordinate;
+};
+
+inline DetectorColumn detectorColumn(const SweepJob& job, std::int32_t view) {
+    // Coordinate 0 falls on sample count/2, not (count-1)/2.
+    const std::int32_t center = job.detectorCount / 2;
+    return DetectorColumn{
+        job.projections + static_cast<std::ptrdiff_t>(view) * job.detectorCount,
+        static_cast<double>(center),
+        -static_cast<double>(center),
+        static_cast<double>(job.detectorCount) - static_cast<double>(center),
+    };
+}
+
+// Coordinate of the top pixel of `column`: a = (-centerOffset) + j, p = a*c,
+// t = p + q with q = centerOffset*s, each rounded in turn.
+template <class Lanes>
+typename Lanes::Real columnTop(typename Lanes::Real column, double negatedCenterOffset,
+                               double cosine, double scaledSine) {
+    const auto a = Lanes::add(Lanes::splat(negatedCenterOffset), column);
+    const auto p = Lanes::mul(a, Lanes::splat(cosine));
+    return Lanes::add(p, Lanes::splat(scaledSine));
+}
+
+}  // namespace
+}  // namespace quelmor::detail

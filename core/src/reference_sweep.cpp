@@ -1,0 +1,36 @@
+// The plain sweep: views outermost, one cursor walking the image in storage
+// order, the coordinate stepped down each column by repeated subtraction.
+// It is the oracle every faster variant is compared with.
+#include "reference_sweep.h"
+
+#include "geometry.h"
+#include "samplers.h"
+#include "scalar_lanes.h"
+
+namespace quelmor::detail {
+
+void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn,
+                           std::int32_t endColumn) {
+    const double centerOffset = centerOffsetOf(job.imageSize);
+    const std::ptrdiff_t side = job.imageSize;
+    withSampler(job.interpCode, [&](auto sampler) {
+        using Sampler = decltype(sampler);
+        for (std::int32_t v = 0; v < job.viewCount; ++v) {
+            const double c = job.cosines[v];
+            const double s = job.sines[v];
+            const double q = centerOffset * s;
+            const DetectorColumn view = detectorColumn(job, v);
+            double* cursor = job.image + firstColumn * side;
+            for (std::int32_t j = firstColumn; j < endColumn; ++j) {
+                double t = columnTop<ScalarLanes>(j, -centerOffset, c, q);
+                for (std::int32_t k = 0; k < job.imageSize; ++k) {
+                    *cursor = *cursor + Sampler::template sample<ScalarLanes>(view, t);
+                    ++cursor;
+                    t = t - s;
+                }
+            }
+        }
+    });
+}
+
+}  // namespace quelmor::detail

@@ -1,0 +1,134 @@
+// The module's entry point: checks the call, reads the five inputs, has the
+// host create the image and makes one kernel call. Every check runs before
+// the result is created, so a rejected call leaves nothing behind.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "mex_binding.h"
+#include "quelmor/accumulate_views.h"
+
+namespace {
+
+constexpr std::uint64_t largestCount = std::numeric_limits<std::int32_t>::max();
+
+struct ViewsCall {
+    const double* projections;
+    std::int32_t detectorCount;
+    const double* cosines;
+    const double* sines;
+    std::int32_t viewCount;
+    std::int32_t imageSize;
+    std::int32_t interpCode;
+};
+
+constexpr const char* notRealDouble[5] = {
+    "Input 1 (projections) must be a real, full double array.",
+    "Input 2 (cosines) must be a real, full double array.",
+    "Input 3 (sines) must be a real, full double array.",
+    "Input 4 (imageSize) must be a real, full double array.",
+    "Input 5 (interpCode) must be a real, full double array.",
+};
+
+// Truncates toward zero; false when the value is not finite or its
+// truncation falls outside the signed 32-bit range.
+bool truncateToInt32(double value, std::int32_t& result) {
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
+    result = static_cast<std::int32_t>(value);
+    return true;
+}
+
+// Reads the scalar in the first element of `input` into `result`; returns the
+// problem, or nullptr.
+const char* readScalar(const mxArray* input, const char* emptyMessage, const char* rangeMessage,
+                       std::int32_t& result) {
+    if (mxGetNumberOfElements(input) == 0) return emptyMessage;
+    if (!truncateToInt32(mxGetPr(input)[0], result)) return rangeMessage;
+    return nullptr;
+}
+
+bool allFinite(const double* values, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (!std::isfinite(values[i])) return false;
+    }
+    return true;
+}
+
+// Returns the first problem with the five inputs, or nullptr once `call` holds
+// everything the kernel needs.
+const char* readInputs(const mxArray* const inputs[5], ViewsCall& call) {
+    for (int i = 0; i < 5; ++i) {
+        if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
+            return notRealDouble[i];
+        }
+    }
+    if (const char* problem = readScalar(
+            inputs[3], "Input 4 (imageSize) must not be empty.",
+            "Input 4 (imageSize) must be finite and within the 32-bit integer range.",
+            call.imageSize)) {
+        return problem;
+    }
+    if (const char* problem = readScalar(
+            inputs[4], "Input 5 (interpCode) must not be empty.",
+            "Input 5 (interpCode) must be finite and within the 32-bit integer range.",
+            call.interpCode)) {
+        return problem;
+    }
+    if (call.imageSize < 0) return "Input 4 (imageSize) must not be negative.";
+    const std::uint64_t side = static_cast<std::uint64_t>(call.imageSize);
+    if (side * side > largestCount) {
+        return "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.";
+    }
+
+    const std::uint64_t detectorCount = mxGetM(inputs[0]);
+    const std::uint64_t viewCount =
+        static_cast<std::uint64_t>(mxGetM(inputs[1])) * mxGetN(inputs[1]);
+    if (detectorCount > largestCount) {
+        return "Input 1 (projections) has more than 2147483647 rows.";
+    }
+    if (viewCount > largestCount) return "Input 2 (cosines) has more than 2147483647 elements.";
+    if (mxGetN(inputs[0]) < viewCount) {
+        return "Input 1 (projections) needs a column for every element of input 2 (cosines).";
+    }
+    if (detectorCount * viewCount > largestCount) {
+        return "Input 1 (projections) is too large: at most 2147483647 samples can be used.";
+    }
+    if (mxGetNumberOfElements(inputs[2]) < viewCount) {
+        return "Input 3 (sines) needs an element for every element of input 2 (cosines).";
+    }
+
+    call.projections = mxGetPr(inputs[0]);
+    call.cosines = mxGetPr(inputs[1]);
+    call.sines = mxGetPr(inputs[2]);
+    call.detectorCount = static_cast<std::int32_t>(detectorCount);
+    call.viewCount = static_cast<std::int32_t>(viewCount);
+    if (!allFinite(call.cosines, call.viewCount) || !allFinite(call.sines, call.viewCount)) {
+        return "Inputs 2 (cosines) and 3 (sines) must be finite.";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
+                            const mxArray* inputs[]) {
+    // The host's error operation ends the call; the returns only guard a host
+    // whose error operation comes back.
+    if (inputCount != 5) {
+        mexErrMsgTxt("Five input arguments required.");
+        return;
+    }
+    if (outputCount > 1) {
+        mexErrMsgTxt("Too many output arguments.");
+        return;
+    }
+    ViewsCall call{};
+    if (const char* problem = readInputs(inputs, call)) {
+        mexErrMsgTxt(problem);
+        return;
+    }
+    outputs[0] = mxCreateDoubleMatrix_700(call.imageSize, call.imageSize, mxREAL);
+    quelmor::accumulateViews(mxGetPr(outputs[0]), call.projections, call.detectorCount,
+                             call.cosines, call.sines, call.viewCount, call.imageSize,
+                             call.interpCode);
+}

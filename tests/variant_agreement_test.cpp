@@ -1,0 +1,242 @@
+// Every variant, and the threaded entry at several thread counts, must give
+// the reference sweep's image byte for byte. Geometries are random and
+// adversarial: sides around the vector widths, coefficients near 0 and +-1,
+// coordinates on rounding boundaries, detectors too small for the image,
+// non-finite samples and coefficients, and an image that is not all zeros.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quelmor/kernel_variants.h"
+#include "quelmor/parallel.h"
+
+namespace {
+
+using quelmor::KernelVariant;
+using quelmor::SweepJob;
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+struct Scenario {
+    int imageSize;
+    int detectorCount;
+    int interpCode;
+    std::vector<double> projections;
+    std::vector<double> cosines;
+    std::vector<double> sines;
+    std::vector<double> startImage;
+
+    SweepJob job(std::vector<double>& image) const {
+        return SweepJob{image.data(), projections.data(), detectorCount, cosines.data(),
+                        sines.data(), static_cast<int>(cosines.size()), imageSize, interpCode};
+    }
+    std::string describe() const {
+        return "side " + std::to_string(imageSize) + ", detectors " + std::to_string(detectorCount) +
+               ", views " + std::to_string(cosines.size()) + ", code " + std::to_string(interpCode);
+    }
+};
+
+class ScenarioMaker {
+public:
+    explicit ScenarioMaker(unsigned seed) : random_(seed) {}
+
+    Scenario make() {
+        Scenario scenario;
+        static const int sides[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 31, 32, 33, 40, 63, 65};
+        scenario.imageSize = pick(sides);
+        const int fitting = 2 * static_cast<int>(std::ceil(0.7072 * scenario.imageSize)) + 5;
+        switch (uniform(0, 5)) {
+            case 0: scenario.detectorCount = uniform(0, 3); break;
+            case 1: scenario.detectorCount = uniform(1, fitting); break;  // pixels off the detector
+            default: scenario.detectorCount = fitting + uniform(0, 4); break;
+        }
+        scenario.interpCode = uniform(0, 9) == 0 ? pick({2, -1}) : uniform(0, 1);
+        const int views = uniform(0, 3) == 0 ? uniform(0, 6) : uniform(7, 41);
+        for (int v = 0; v < views; ++v) addView(scenario);
+        scenario.projections.resize(static_cast<std::size_t>(views) * scenario.detectorCount);
+        for (double& sample : scenario.projections) sample = sampleValue();
+        scenario.startImage.resize(static_cast<std::size_t>(scenario.imageSize) * scenario.imageSize);
+        for (double& pixel : scenario.startImage) pixel = uniform(0, 1) ? 0.0 : sampleValue();
+        return scenario;
+    }
+
+private:
+    void addView(Scenario& scenario) {
+        double c, s;
+        switch (uniform(0, 6)) {
+            case 0: {  // the unit circle
+                const double angle = std::uniform_real_distribution<double>(0, 2 * M_PI)(random_);
+                c = std::cos(angle);
+                s = std::sin(angle);
+                break;
+            }
+            case 1:  // axis-aligned and near-axis, of either sign
+                c = pick({0.0, -0.0, 1.0, -1.0, 1e-17, -1e-17, 1 - 1e-16, -(1 - 1e-16)});
+                s = pick({0.0, -0.0, 1.0, -1.0, 1e-17, -1e-17, 1 - 1e-16, -(1 - 1e-16)});
+                break;
+            case 2:  // dyadic steps: coordinates land exactly on ties and whole numbers
+                c = pick({0.5, -0.5, 0.25, -0.75, 1.5, 0.125});
+                s = pick({0.5, -0.25, 0.75, -1.5, 0.375, 0.0});
+                break;
+            case 3:  // steps whose rounding drifts down long columns
+                c = pick({0.1, -0.3, 0.7, 1.0 / 3.0});
+                s = pick({0.1, 0.3, -0.7, 2.0 / 3.0, 0.49999999999999994});
+                break;
+            case 4:  // not a unit vector at all
+                c = std::uniform_real_distribution<double>(-3, 3)(random_);
+                s = std::uniform_real_distribution<double>(-3, 3)(random_);
+                break;
+            case 5:  // coordinates no index can hold
+                c = pick({inf, -inf, nan, 1e300, -4e9});
+                s = pick({0.0, 0.5, nan, 1e300});
+                break;
+            default:
+                c = std::uniform_real_distribution<double>(-1, 1)(random_);
+                s = std::uniform_real_distribution<double>(-1, 1)(random_);
+                break;
+        }
+        scenario.cosines.push_back(c);
+        scenario.sines.push_back(s);
+    }
+
+    double sampleValue() {
+        switch (uniform(0, 19)) {
+            case 0: return pick({inf, -inf, nan});
+            case 1: return pick({-0.0, 5e-324, -2.2e-308, 1e300});
+            case 2: return 0.0;
+            default: return std::uniform_real_distribution<double>(-10, 10)(random_);
+        }
+    }
+
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
+    template <class T>
+    T pick(std::initializer_list<T> values) {
+        return values.begin()[uniform(0, static_cast<int>(values.size()) - 1)];
+    }
+    template <class T, std::size_t N>
+    T pick(const T (&values)[N]) {
+        return values[uniform(0, static_cast<int>(N) - 1)];
+    }
+
+    std::mt19937_64 random_;
+};
+
+std::vector<double> referenceImage(const Scenario& scenario) {
+    std::vector<double> image = scenario.startImage;
+    quelmor::findKernelVariant("reference")->sweepColumns(scenario.job(image), 0, scenario.imageSize);
+    return image;
+}
+
+// Byte for byte, except that any NaN matches any NaN: when two NaNs meet in
+// one addition, which one's sign and payload survives depends on the operand
+// order the compiler picks, and IEEE 754 leaves it open.
+bool sameBytes(const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::isnan(a[i]) && std::isnan(b[i])) continue;
+        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return false;
+    }
+    return true;
+}
+
+constexpr int scenarioCount = 600;
+
+TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
+    int compared = 0;
+    for (const KernelVariant& variant : quelmor::kernelVariants()) {
+        if (!variant.isSupported()) {
+            std::printf("variant %s: not supported on this processor, not compared\n",
+                        std::string(variant.name).c_str());
+            continue;
+        }
+        ScenarioMaker maker(20261208);
+        for (int i = 0; i < scenarioCount; ++i) {
+            const Scenario scenario = maker.make();
+            std::vector<double> image = scenario.startImage;
+            variant.sweepColumns(scenario.job(image), 0, scenario.imageSize);
+            ASSERT_TRUE(sameBytes(image, referenceImage(scenario)))
+                << variant.name << " differs on scenario " << i << ": " << scenario.describe();
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 2 * scenarioCount);  // at least the reference and SSE2
+}
+
+TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
+    // Sweeping [0, a) and then [a, N) must equal one sweep, for split points
+    // inside and between SIMD blocks.
+    ScenarioMaker maker(7);
+    for (int i = 0; i < 100; ++i) {
+        const Scenario scenario = maker.make();
+        const std::vector<double> expected = referenceImage(scenario);
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported()) continue;
+            for (int split : {1, 3, 8, scenario.imageSize / 2}) {
+                if (split > scenario.imageSize) continue;
+                std::vector<double> image = scenario.startImage;
+                variant.sweepColumns(scenario.job(image), 0, split);
+                variant.sweepColumns(scenario.job(image), split, scenario.imageSize);
+                ASSERT_TRUE(sameBytes(image, expected))
+                    << variant.name << " split at " << split << ": " << scenario.describe();
+            }
+        }
+    }
+}
+
+TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
+    ScenarioMaker maker(99);
+    for (int i = 0; i < 150; ++i) {
+        const Scenario scenario = maker.make();
+        const std::vector<double> expected = referenceImage(scenario);
+        for (unsigned threads : {0u, 1u, 2u, 3u, 5u, 16u}) {
+            std::vector<double> image = scenario.startImage;
+            quelmor::accumulateViewsParallel(scenario.job(image), threads);
+            ASSERT_TRUE(sameBytes(image, expected))
+                << threads << " threads: " << scenario.describe();
+        }
+    }
+}
+
+TEST(VariantAgreement, LargeImageWithManyViews) {
+    // Long columns and a full set of views, as a reconstruction runs them.
+    Scenario scenario;
+    scenario.imageSize = 301;
+    scenario.detectorCount = 2 * static_cast<int>(std::ceil(0.7072 * 301)) + 5;
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (int v = 0; v < 90; ++v) {
+        scenario.cosines.push_back(std::cos(v * M_PI / 90));
+        scenario.sines.push_back(std::sin(v * M_PI / 90));
+    }
+    scenario.projections.resize(90 * scenario.detectorCount);
+    for (double& sample : scenario.projections) sample = value(random);
+    scenario.startImage.assign(301 * 301, 0.0);
+    for (int code : {0, 1}) {
+        scenario.interpCode = code;
+        const std::vector<double> expected = referenceImage(scenario);
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported()) continue;
+            std::vector<double> image = scenario.startImage;
+            variant.sweepColumns(scenario.job(image), 0, scenario.imageSize);
+            EXPECT_TRUE(sameBytes(image, expected)) << variant.name << " code " << code;
+        }
+        std::vector<double> image = scenario.startImage;
+        quelmor::accumulateViewsParallel(scenario.job(image), 2);
+        EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
+    }
+}
+
+TEST(VariantAgreement, BestVariantIsSupportedAndFindableByName) {
+    const KernelVariant& best = quelmor::bestKernelVariant();
+    EXPECT_TRUE(best.isSupported());
+    EXPECT_EQ(quelmor::findKernelVariant(best.name), &best);
+    EXPECT_EQ(quelmor::findKernelVariant("no such variant"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+#include "matrix_call.h"
+
+#include <algorithm>
+
+MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
+                                  const std::vector<Matrix>& inputs) {
+    std::vector<mxArray*> arrays;
+    for (const Matrix& input : inputs) {
+        mxArray* array = standinCreateArray(StandinClass::RealDouble, input.rows, input.columns);
+        std::copy(input.values.begin(), input.values.end(), mxGetPr(array));
+        arrays.push_back(array);
+    }
+    std::vector<const mxArray*> inputSlots(arrays.begin(), arrays.end());
+    // A host always has room for the first result, even when none was asked for.
+    std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
+
+    MatrixCallResult result;
+    result.finished = standinCallGateway(gateway, outputCount, outputs.data(),
+                                         static_cast<int>(inputSlots.size()), inputSlots.data(),
+                                         result.message);
+    if (result.finished && outputs[0] != nullptr) {
+        result.hasImage = true;
+        result.image.rows = static_cast<std::uint32_t>(mxGetM(outputs[0]));
+        result.image.columns = static_cast<std::uint32_t>(mxGetN(outputs[0]));
+        const double* values = mxGetPr(outputs[0]);
+        if (values != nullptr) {
+            result.image.values.assign(values, values + mxGetNumberOfElements(outputs[0]));
+        }
+    }
+    for (mxArray* output : outputs) mxDestroyArray(output);
+    for (mxArray* array : arrays) mxDestroyArray(array);
+    return result;
+}

@@ -1,0 +1,20 @@
+// One call of a module's gateway on in-memory matrices through the stand-in host.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "matrix_file.h"
+#include "standin_host.h"
+
+struct MatrixCallResult {
+    bool finished = false;  // false: the module raised `message`
+    std::string message;
+    bool hasImage = false;  // the first output slot was filled
+    Matrix image;
+};
+
+// Every input is passed as a real double array; the arrays are destroyed
+// before returning.
+MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
+                                  const std::vector<Matrix>& inputs);
