@@ -1,0 +1,148 @@
+// Giga pixel-updates per second (side^2 x views per second) of every kernel
+// variant and of the threaded entry, for sides 256, 512 and 1024 with 360
+// views, and their ratios to the reference measured in the same run.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quelmor/kernel_variants.h"
+#include "quelmor/parallel.h"
+
+namespace {
+
+constexpr int viewCount = 360;
+const char* const samplerNames[] = {"nearest", "linear"};
+
+struct Scene {
+    int side;
+    int detectorCount;
+    std::vector<double> projections, cosines, sines, image;
+
+    explicit Scene(int imageSize)
+        : side(imageSize),
+          detectorCount(2 * static_cast<int>(std::ceil(0.7072 * imageSize)) + 5),
+          image(static_cast<std::size_t>(imageSize) * imageSize, 0.0) {
+        std::mt19937_64 random(1);
+        std::uniform_real_distribution<double> sample(-1, 1);
+        projections.resize(static_cast<std::size_t>(viewCount) * detectorCount);
+        for (double& value : projections) value = sample(random);
+        for (int v = 0; v < viewCount; ++v) {
+            cosines.push_back(std::cos(v * M_PI / viewCount));
+            sines.push_back(std::sin(v * M_PI / viewCount));
+        }
+    }
+    quelmor::SweepJob job(int interpCode) {
+        return {image.data(), projections.data(), detectorCount, cosines.data(), sines.data(),
+                viewCount, side, interpCode};
+    }
+};
+
+Scene& sceneOfSide(int side) {
+    static std::map<int, Scene> scenes;
+    return scenes.try_emplace(side, side).first->second;
+}
+
+// "threads" 0 runs the variant's own single-threaded sweep.
+void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, unsigned threads,
+              int interpCode, int side) {
+    Scene& scene = sceneOfSide(side);
+    const quelmor::SweepJob job = scene.job(interpCode);
+    for (auto _ : state) {
+        if (threads == 0) {
+            variant->sweepColumns(job, 0, side);
+        } else {
+            quelmor::accumulateViewsParallel(job, threads, variant);
+        }
+        benchmark::DoNotOptimize(scene.image.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["Gup/s"] = benchmark::Counter(
+        static_cast<double>(side) * side * viewCount * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Prints the usual table, then the ratios of the rates it collected.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            rates_[run.benchmark_name()] = run.counters.at("Gup/s").value;
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const std::string best(quelmor::bestKernelVariant().name);
+        std::printf("\nGiga pixel-updates per second, and ratios within this run (best single-thread variant: %s)\n",
+                    best.c_str());
+        for (int side : {256, 512, 1024}) {
+            for (const char* sampler : samplerNames) {
+                const std::string key = std::string(sampler) + "/" + std::to_string(side);
+                const double reference = rate("reference/" + key);
+                const double fast = rate(best + "/" + key);
+                if (reference <= 0) continue;
+                std::printf("side %4d %-7s reference %6.3f", side, sampler, reference);
+                for (const auto& variant : quelmor::kernelVariants()) {
+                    const double value = rate(std::string(variant.name) + "/" + key);
+                    if (value > 0 && variant.name != "reference") {
+                        std::printf(" | %s %6.3f (%4.2fx)", std::string(variant.name).c_str(), value,
+                                    value / reference);
+                    }
+                }
+                for (unsigned threads : {1u, 2u}) {
+                    const double value = rate("threads" + std::to_string(threads) + "/" + key);
+                    if (value > 0) {
+                        std::printf(" | %u thread%s %6.3f (%4.2fx ref, %4.2fx %s)", threads,
+                                    threads > 1 ? "s" : "", value, value / reference, value / fast,
+                                    best.c_str());
+                    }
+                }
+                std::printf("\n");
+            }
+        }
+    }
+
+private:
+    double rate(const std::string& prefix) const {
+        for (const auto& [name, value] : rates_) {
+            if (name.rfind(prefix, 0) == 0) return value;
+        }
+        return 0;
+    }
+    std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (int side : {256, 512, 1024}) {
+        for (int code : {0, 1}) {
+            const std::string suffix = std::string(samplerNames[code]) + "/" + std::to_string(side);
+            for (const auto& variant : quelmor::kernelVariants()) {
+                if (!variant.isSupported()) continue;
+                benchmark::RegisterBenchmark((std::string(variant.name) + "/" + suffix).c_str(),
+                                             runSweep, &variant, 0u, code, side)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+            for (unsigned threads : {1u, 2u}) {
+                if (threads > cores) continue;
+                benchmark::RegisterBenchmark(("threads" + std::to_string(threads) + "/" + suffix).c_str(),
+                                             runSweep, &quelmor::bestKernelVariant(), threads, code, side)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+        }
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+}

@@ -1,0 +1,110 @@
+#include "phantom.h"
+
+#include <cmath>
+
+namespace phantom {
+namespace {
+
+// The ten-ellipse modified Shepp-Logan phantom (higher contrast): density,
+// semi-axes along x and y, centre, rotation in degrees, on the unit square.
+struct Ellipse {
+    double density, semiAxisX, semiAxisY, centerX, centerY, degrees;
+};
+constexpr Ellipse ellipses[] = {
+    {1.0, 0.69, 0.92, 0.0, 0.0, 0.0},       {-0.8, 0.6624, 0.874, 0.0, -0.0184, 0.0},
+    {-0.2, 0.11, 0.31, 0.22, 0.0, -18.0},   {-0.2, 0.16, 0.41, -0.22, 0.0, 18.0},
+    {0.1, 0.21, 0.25, 0.0, 0.35, 0.0},      {0.1, 0.046, 0.046, 0.0, 0.1, 0.0},
+    {0.1, 0.046, 0.046, 0.0, -0.1, 0.0},    {0.1, 0.046, 0.023, -0.08, -0.605, 0.0},
+    {0.1, 0.023, 0.023, 0.0, -0.606, 0.0},  {0.1, 0.023, 0.046, 0.06, -0.605, 0.0},
+};
+
+double radians(double degrees) { return degrees * M_PI / 180.0; }
+
+}  // namespace
+
+int detectorCountFor(int side) { return 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5; }
+
+double viewAngle(int view, int views) { return view * M_PI / views; }
+
+std::vector<double> rasterize(int side) {
+    const int center = (side - 1) / 2;
+    const double scale = side / 2.0;
+    std::vector<double> image(static_cast<std::size_t>(side) * side, 0.0);
+    for (int j = 0; j < side; ++j) {
+        for (int k = 0; k < side; ++k) {
+            const double x = (j - center) / scale;
+            const double y = (center - k) / scale;
+            double value = 0.0;
+            for (const Ellipse& e : ellipses) {
+                const double angle = radians(e.degrees);
+                const double dx = x - e.centerX, dy = y - e.centerY;
+                const double u = dx * std::cos(angle) + dy * std::sin(angle);
+                const double v = -dx * std::sin(angle) + dy * std::cos(angle);
+                const double r = (u * u) / (e.semiAxisX * e.semiAxisX) +
+                                 (v * v) / (e.semiAxisY * e.semiAxisY);
+                if (r <= 1.0) value += e.density;
+            }
+            image[static_cast<std::size_t>(j) * side + k] = value;
+        }
+    }
+    return image;
+}
+
+std::vector<double> sinogram(int side, int detectorCount, int views) {
+    const double scale = side / 2.0;
+    const int detectorCenter = detectorCount / 2;
+    std::vector<double> result(static_cast<std::size_t>(detectorCount) * views, 0.0);
+    for (int view = 0; view < views; ++view) {
+        const double theta = viewAngle(view, views);
+        for (int b = 0; b < detectorCount; ++b) {
+            const double t = (b - detectorCenter) / scale;
+            double integral = 0.0;
+            for (const Ellipse& e : ellipses) {
+                const double relative = theta - radians(e.degrees);
+                const double r2 = e.semiAxisX * e.semiAxisX * std::cos(relative) * std::cos(relative) +
+                                  e.semiAxisY * e.semiAxisY * std::sin(relative) * std::sin(relative);
+                const double s = t - (e.centerX * std::cos(theta) + e.centerY * std::sin(theta));
+                if (s * s < r2) {
+                    integral += 2.0 * e.density * e.semiAxisX * e.semiAxisY * std::sqrt(r2 - s * s) / r2;
+                }
+            }
+            // Lengths in pixel units, as the backprojection measures them.
+            result[static_cast<std::size_t>(view) * detectorCount + b] = integral * scale;
+        }
+    }
+    return result;
+}
+
+std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views) {
+    std::vector<double> kernel(2 * detectorCount - 1, 0.0);  // offsets -(M-1) .. M-1
+    for (int n = -(detectorCount - 1); n < detectorCount; ++n) {
+        double value = 0.0;
+        if (n == 0) {
+            value = 0.25;
+        } else if (n % 2 != 0) {
+            value = -1.0 / (M_PI * M_PI * n * n);
+        }
+        kernel[n + detectorCount - 1] = value;
+    }
+    std::vector<double> filtered(sinogram.size(), 0.0);
+    for (int view = 0; view < views; ++view) {
+        const double* in = &sinogram[static_cast<std::size_t>(view) * detectorCount];
+        double* out = &filtered[static_cast<std::size_t>(view) * detectorCount];
+        for (int b = 0; b < detectorCount; ++b) {
+            double sum = 0.0;
+            for (int source = 0; source < detectorCount; ++source) {
+                sum += in[source] * kernel[b - source + detectorCount - 1];
+            }
+            out[b] = sum;
+        }
+    }
+    return filtered;
+}
+
+double rootMeanSquareError(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return a.empty() ? 0.0 : std::sqrt(sum / a.size());
+}
+
+}  // namespace phantom

@@ -1,0 +1,27 @@
+// Filtered backprojection of the modified Shepp-Logan phantom: the phantom
+// itself, its exact sinogram, the ramp filter and the error measure. The
+// backprojection in between is the module's.
+#pragma once
+
+#include <vector>
+
+namespace phantom {
+
+// Pixel (k, j) of a side-N image lies at x = j - c, y = c - k with
+// c = (N - 1) div 2, in pixel units; the phantom's unit disc spans N/2 pixels.
+std::vector<double> rasterize(int side);
+
+// detectorCount x views, column-major: exact line integrals of the ellipses
+// (in pixel units) at detector coordinates b - detectorCount/2, view v at
+// angle v*pi/views.
+std::vector<double> sinogram(int side, int detectorCount, int views);
+
+// Convolves every view with the discrete ramp kernel (1/4 at 0, -1/(pi n)^2
+// at odd n, 0 at even n), the detector zero beyond its ends.
+std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views);
+
+int detectorCountFor(int side);  // 2*ceil(0.7072*side) + 5: the image's diagonal
+double viewAngle(int view, int views);
+double rootMeanSquareError(const std::vector<double>& a, const std::vector<double>& b);
+
+}  // namespace phantom

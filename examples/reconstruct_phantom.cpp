@@ -1,0 +1,139 @@
+// Reconstructs the modified Shepp-Logan phantom by filtered backprojection,
+// with the backprojection done by the Quelmor module, loaded and called as a
+// host would (through the stand-in host), and writes the pictures.
+//
+//   reconstruct_phantom [--side N] [--views V] [--sampler linear|nearest]
+//                       [--out DIR] [--module PATH]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "matrix_call.h"
+#include "module_loader.h"
+#include "phantom.h"
+#include "png_image.h"
+
+namespace {
+
+struct Options {
+    int side = 256;
+    int views = 180;
+    int interpCode = 1;
+    std::string outputDirectory = "out";
+    std::string modulePath = QUELMOR_MODULE_PATH;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr,
+                 "reconstruct_phantom: %s\n"
+                 "usage: reconstruct_phantom [--side N (1-4096)] [--views V (1-10000)]\n"
+                 "                           [--sampler linear|nearest] [--out DIR] [--module PATH]\n",
+                 message.c_str());
+    return 2;
+}
+
+bool parseInt(const std::string& text, int lo, int hi, int& value) {
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < lo || parsed > hi) return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+// Empty when the options are good, otherwise what is wrong.
+std::string parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (i + 1 >= argc) return flag + " needs a value";
+        const std::string value = argv[++i];
+        if (flag == "--side") {
+            if (!parseInt(value, 1, 4096, options.side)) return "--side must be a whole number from 1 to 4096, not '" + value + "'";
+        } else if (flag == "--views") {
+            if (!parseInt(value, 1, 10000, options.views)) return "--views must be a whole number from 1 to 10000, not '" + value + "'";
+        } else if (flag == "--sampler") {
+            if (value == "linear") {
+                options.interpCode = 1;
+            } else if (value == "nearest") {
+                options.interpCode = 0;
+            } else {
+                return "--sampler must be linear or nearest, not '" + value + "'";
+            }
+        } else if (flag == "--out") {
+            options.outputDirectory = value;
+        } else if (flag == "--module") {
+            options.modulePath = value;
+        } else {
+            return "unknown option " + flag;
+        }
+    }
+    return "";
+}
+
+Matrix rowOf(const std::vector<double>& values) {
+    return Matrix{1, static_cast<std::uint32_t>(values.size()), values};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const std::string problem = parseOptions(argc, argv, options); !problem.empty()) {
+        return usageError(problem);
+    }
+    std::string error;
+    const auto module = LoadedModule::open(options.modulePath, error);
+    if (!module) return usageError(error);
+
+    const int side = options.side, views = options.views;
+    const int detectorCount = phantom::detectorCountFor(side);
+    const std::vector<double> truth = phantom::rasterize(side);
+    const std::vector<double> projections = phantom::sinogram(side, detectorCount, views);
+    const std::vector<double> filtered = phantom::rampFiltered(projections, detectorCount, views);
+    std::vector<double> cosines, sines;
+    for (int v = 0; v < views; ++v) {
+        cosines.push_back(std::cos(phantom::viewAngle(v, views)));
+        sines.push_back(std::sin(phantom::viewAngle(v, views)));
+    }
+
+    // Quelmor(filtered, cosines, sines, side, code), as a host user calls it.
+    const auto started = std::chrono::steady_clock::now();
+    const MatrixCallResult call = callWithMatrices(
+        module->gateway(), 1,
+        {Matrix{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(views), filtered},
+         rowOf(cosines), rowOf(sines), rowOf({double(side)}), rowOf({double(options.interpCode)})});
+    const double milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    if (!call.finished) {
+        std::fprintf(stderr, "reconstruct_phantom: the module refused the call: %s\n", call.message.c_str());
+        return 1;
+    }
+    std::vector<double> reconstruction = call.image.values;
+    for (double& pixel : reconstruction) pixel *= M_PI / views;
+    std::vector<double> difference(reconstruction.size());
+    for (std::size_t i = 0; i < difference.size(); ++i) difference[i] = reconstruction[i] - truth[i];
+
+    std::filesystem::create_directories(options.outputDirectory);
+    const std::string out = options.outputDirectory + "/";
+    double sinogramMax = 0.0;
+    for (double value : projections) sinogramMax = std::max(sinogramMax, value);
+    if (!writeGreyPng(out + "phantom.png", truth, side, side, 0.0, 1.0, error) ||
+        !writeGreyPng(out + "sinogram.png", projections, detectorCount, views, 0.0, sinogramMax, error) ||
+        !writeGreyPng(out + "reconstruction.png", reconstruction, side, side, 0.0, 1.0, error) ||
+        !writeGreyPng(out + "difference.png", difference, side, side, -0.25, 0.25, error)) {
+        std::fprintf(stderr, "reconstruct_phantom: %s\n", error.c_str());
+        return 1;
+    }
+    const double updates = double(side) * side * views;
+    std::printf("side %d, %d views over [0, pi), %d detector samples, %s sampling\n", side, views,
+                detectorCount, options.interpCode ? "linear" : "nearest");
+    std::printf("backprojection (module call): %.1f ms, %.2f giga pixel-updates/s\n", milliseconds,
+                updates / milliseconds * 1e-6);
+    std::printf("RMSE against the phantom: %.4f\n", phantom::rootMeanSquareError(reconstruction, truth));
+    std::printf("pictures: %sphantom.png %ssinogram.png %sreconstruction.png %sdifference.png\n",
+                out.c_str(), out.c_str(), out.c_str(), out.c_str());
+    return 0;
+}
