@@ -1,0 +1,60 @@
+## Answers every call vector in `vectors` with Quelmor.mex from `module_dir`,
+## writing what run_build.sh writes for the other builds.
+function answer_vectors (module_dir, vectors, results)
+  addpath (module_dir);
+  calls = dir (vectors);
+  for k = 1:numel (calls)
+    name = calls(k).name;
+    if (! calls(k).isdir || any (strcmp (name, {".", ".."})))
+      continue;
+    endif
+    folder = fullfile (vectors, name);
+    out = fullfile (results, name);
+    mkdir (out);
+    args = {};
+    for i = 1:6
+      path = fullfile (folder, sprintf ("in%d", i));
+      if (exist (path, "file"))
+        args{end+1} = read_matrix (path);
+      endif
+    endfor
+    nargout_wanted = str2double (fileread (fullfile (folder, "nargout")));
+    try
+      switch (nargout_wanted)
+        case 0
+          Quelmor (args{:});
+          image = ans;
+        case 1
+          image = Quelmor (args{:});
+        otherwise
+          [image, extra] = Quelmor (args{:});
+      endswitch
+      write_matrix (fullfile (out, "image"), image);
+      write_text (fullfile (out, "status"), "0\n");
+    catch err
+      ## Octave puts the function's name before the module's message.
+      write_text (fullfile (out, "message"), [regexprep(err.message, '^Quelmor: ', '') "\n"]);
+      write_text (fullfile (out, "status"), "1\n");
+    end_try_catch
+  endfor
+endfunction
+
+function m = read_matrix (path)
+  fid = fopen (path, "r", "ieee-le");
+  dims = fread (fid, 2, "uint32")';
+  m = reshape (fread (fid, prod (dims), "double"), dims);
+  fclose (fid);
+endfunction
+
+function write_matrix (path, m)
+  fid = fopen (path, "w", "ieee-le");
+  fwrite (fid, size (m), "uint32");
+  fwrite (fid, m(:), "double");
+  fclose (fid);
+endfunction
+
+function write_text (path, text)
+  fid = fopen (path, "w");
+  fputs (fid, text);
+  fclose (fid);
+endfunction

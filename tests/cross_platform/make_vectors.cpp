@@ -1,0 +1,148 @@
+// Writes the shared call vectors that every build of the module (Linux,
+// 32-bit Windows under Wine, GNU Octave) must answer identically: one folder
+// per call holding in1..inK as matrix files and `nargout`, the number of
+// results asked for.
+//
+//   make_vectors DIR
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "matrix_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Call {
+    std::string name;
+    std::vector<Matrix> inputs;
+    int outputCount = 1;
+};
+
+Matrix column(std::vector<double> values) {
+    return Matrix{static_cast<std::uint32_t>(values.size()), 1, std::move(values)};
+}
+Matrix scalar(double value) { return Matrix{1, 1, {value}}; }
+
+std::vector<double> ramp(std::size_t count, double start, double step) {
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) values[i] = start + step * static_cast<double>(i);
+    return values;
+}
+
+// A call on `views` views of a random sinogram with `detectorCount` samples.
+Call randomScene(const std::string& name, int side, int detectorCount, const std::vector<double>& cosines,
+                 const std::vector<double>& sines, double interpCode, std::mt19937_64& random) {
+    std::uniform_real_distribution<double> sample(-2, 2);
+    Matrix projections{static_cast<std::uint32_t>(detectorCount),
+                       static_cast<std::uint32_t>(cosines.size()), {}};
+    for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i) projections.values.push_back(sample(random));
+    return {name, {projections, column(cosines), column(sines), scalar(side), scalar(interpCode)}};
+}
+
+std::vector<Call> allCalls() {
+    std::vector<Call> calls;
+    std::mt19937_64 random(42);
+    const Matrix oneToFive = column({1, 2, 3, 4, 5});
+    calls.push_back({"worked_1", {oneToFive, scalar(1), scalar(0), scalar(3), scalar(1)}});
+    calls.push_back({"worked_2", {oneToFive, scalar(0), scalar(1), scalar(3), scalar(0)}});
+    for (int code : {0, 1}) {
+        calls.push_back({"worked_3_code" + std::to_string(code),
+                         {column({10, 20, 30, 40}), scalar(0.6), scalar(0.8), scalar(2), scalar(code)}});
+    }
+    // Coordinates on rounding boundaries: ties, the double below one half,
+    // whole numbers, and long columns whose stepped coordinate drifts.
+    const std::vector<double> counting = ramp(41, 100, 1);
+    for (double c : {0.5, -0.5, -1.5, 0.49999999999999994, -0.49999999999999994, 1e-20, -1e-20}) {
+        for (int code : {0, 1}) {
+            calls.push_back({"boundary_" + std::to_string(calls.size()),
+                             {column(counting), scalar(c), scalar(0.0), scalar(2), scalar(code)}});
+        }
+    }
+    for (double s : {0.1, 0.7, 1.0 / 3.0, 0.49999999999999994}) {
+        for (int code : {0, 1}) {
+            calls.push_back(randomScene("stepped_" + std::to_string(calls.size()), 257, 2 * 257 + 3,
+                                        {0.3, 0.0, -0.5}, {s, s, -s}, code, random));
+        }
+    }
+    // Tomographic scenes of odd and even sides, and one whose detector is
+    // too short for the image.
+    for (int side : {1, 2, 7, 16, 33, 64}) {
+        for (int code : {0, 1}) {
+            std::vector<double> cosines, sines;
+            for (int v = 0; v < 24; ++v) {
+                cosines.push_back(std::cos(v * M_PI / 24));
+                sines.push_back(std::sin(v * M_PI / 24));
+            }
+            const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
+            calls.push_back(randomScene("scene_" + std::to_string(side) + "_" + std::to_string(code),
+                                        side, detectors, cosines, sines, code, random));
+            calls.push_back(randomScene("short_detector_" + std::to_string(side) + "_" + std::to_string(code),
+                                        side, side / 3 + 1, cosines, sines, code, random));
+        }
+    }
+    // Argument handling shared by every build.
+    Call base = randomScene("", 5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
+    auto variant = [&](const std::string& name, int position, Matrix replacement, int outputCount = 1) {
+        Call call = base;
+        call.name = name;
+        call.inputs[position] = std::move(replacement);
+        call.outputCount = outputCount;
+        calls.push_back(call);
+    };
+    variant("side_half", 3, scalar(0.5));
+    variant("side_3_99", 3, scalar(3.99));
+    variant("side_multi_element", 3, Matrix{1, 2, {6, 100}});
+    variant("code_1_9", 4, scalar(1.9));
+    variant("code_minus_0_9", 4, scalar(-0.9));
+    variant("code_2", 4, scalar(2));
+    variant("no_outputs", 4, scalar(1), 0);
+    variant("two_outputs", 4, scalar(1), 2);
+    variant("side_negative", 3, scalar(-5));
+    variant("side_nan", 3, scalar(NAN));
+    variant("side_huge", 3, scalar(1e10));
+    variant("side_empty", 3, Matrix{0, 0, {}});
+    variant("cosine_infinite", 1, column({1.0, INFINITY, 0.0, -0.6}));
+    variant("too_few_sines", 2, column({0.0, 0.8}));
+    variant("too_few_columns", 0, Matrix{9, 2, std::vector<double>(18, 1.0)});
+    variant("cosines_2x2", 1, Matrix{2, 2, {1.0, 0.6, 0.0, -0.6}});
+    Call four = base;
+    four.name = "four_inputs";
+    four.inputs.pop_back();
+    calls.push_back(four);
+    Call six = base;
+    six.name = "six_inputs";
+    six.inputs.push_back(scalar(1));
+    calls.push_back(six);
+    calls.push_back({"no_views", {Matrix{}, Matrix{}, Matrix{}, scalar(4), scalar(1)}});
+    return calls;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_vectors DIR\n");
+        return 2;
+    }
+    const std::vector<Call> calls = allCalls();
+    for (const Call& call : calls) {
+        const fs::path folder = fs::path(argv[1]) / call.name;
+        fs::create_directories(folder);
+        std::string error;
+        for (std::size_t i = 0; i < call.inputs.size(); ++i) {
+            if (!writeMatrixFile((folder / ("in" + std::to_string(i + 1))).string(), call.inputs[i], error)) {
+                std::fprintf(stderr, "make_vectors: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        std::ofstream(folder / "nargout") << call.outputCount << "\n";
+    }
+    std::printf("%zu calls written to %s\n", calls.size(), argv[1]);
+    return 0;
+}

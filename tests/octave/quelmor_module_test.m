@@ -1,0 +1,185 @@
+## Quelmor.mex loaded by GNU Octave: messages, the call contract's edge cases,
+## every kind of bad input a user can type, byte-identical images with the
+## stand-in host's, and memory over thousands of calls.
+##
+##   quelmor_module_test (module_dir, minihost, linux_module, scratch_dir)
+function quelmor_module_test (module_dir, minihost, linux_module, scratch_dir)
+  addpath (module_dir);
+  global passed failed
+  passed = 0;
+  failed = 0;
+
+  p = reshape (sin (0.37 * (0:8*4-1)), 8, 4);   # 8 detector samples, 4 views
+  c = [1, 0.6, 0, -0.6];
+  s = [0, 0.8, 1, 0.8];
+  good = Quelmor (p, c, s, 6, 1);
+
+  ## Argument counts, with Octave's prefix before our text.
+  expect_error ("four inputs", @() Quelmor (p, c, s, 6), "Five input arguments required.");
+  expect_error ("six inputs", @() Quelmor (p, c, s, 6, 1, 1), "Five input arguments required.");
+  expect_error ("no inputs", @() Quelmor (), "Five input arguments required.");
+  expect_error ("two outputs", @() two_outputs (p, c, s), "Too many output arguments.");
+  expect_error ("two outputs, four inputs", @() two_outputs_four_inputs (p, c, s), ...
+                "Five input arguments required.");
+
+  ## Results.
+  check ("worked example 1", isequal (Quelmor ([1;2;3;4;5], 1, 0, 3, 1), [2 3 4; 2 3 4; 2 3 4]));
+  check ("worked example 3, nearest", isequal (Quelmor ([10;20;30;40], 0.6, 0.8, 2, 0), [30 40; 20 30]));
+  check ("worked example 3, linear", isequal (Quelmor ([10;20;30;40], 0.6, 0.8, 2, 1), [30 36; 22 28]));
+  Quelmor (p, c, s, 6, 1);
+  check ("no outputs leaves the image in ans", isequal (ans, good));
+  check ("side 0.5 gives 0 x 0", isequal (size (Quelmor (p, c, s, 0.5, 1)), [0 0]));
+  check ("side 3.99 gives 3 x 3", isequal (Quelmor (p, c, s, 3.99, 1), Quelmor (p, c, s, 3, 1)));
+  check ("code 1.9 is linear", isequal (Quelmor (p, c, s, 6, 1.9), good));
+  check ("code -0.9 is nearest", isequal (Quelmor (p, c, s, 6, -0.9), Quelmor (p, c, s, 6, 0)));
+  check ("nearest and linear differ", ! isequal (Quelmor (p, c, s, 6, 0), good));
+  check ("code 2 gives zeros", isequal (Quelmor (p, c, s, 6, 2), zeros (6)));
+  check ("2 x 2 cosines are four views in column-major order", ...
+         isequal (Quelmor (p, reshape (c, 2, 2), s', 6, 1), good));
+  p12 = reshape (cos (0.11 * (0:9*12-1)), 9, 12);
+  angles = (0:11) * pi / 12;
+  check ("3 x 4 cosines are twelve views", ...
+         isequal (Quelmor (p12, reshape (cos (angles), 3, 4), sin (angles), 5, 1), ...
+                  Quelmor (p12, cos (angles), sin (angles), 5, 1)));
+  check ("no views gives zeros", isequal (Quelmor ([], [], [], 4, 1), zeros (4)));
+  check ("only the first element of each scalar is used", isequal (Quelmor (p, c, s, [6 9], [1 0]), good));
+
+  ## Bad input of every kind: a clear error, then Octave and the module carry on.
+  bad = {"int32 projections", @() Quelmor (int32 (p), c, s, 6, 1);
+         "single cosines", @() Quelmor (p, single (c), s, 6, 1);
+         "logical sines", @() Quelmor (p, c, logical (s), 6, 1);
+         "char side", @() Quelmor (p, c, s, "6", 1);
+         "complex projections", @() Quelmor (complex (p, 1), c, s, 6, 1);
+         "sparse projections", @() Quelmor (sparse (p), c, s, 6, 1);
+         "cell cosines", @() Quelmor (p, {c}, s, 6, 1);
+         "struct code", @() Quelmor (p, c, s, 6, struct ("a", 1));
+         "int32 side", @() Quelmor (p, c, s, int32 (6), 1);
+         "empty side", @() Quelmor (p, c, s, [], 1);
+         "empty code", @() Quelmor (p, c, s, 6, []);
+         "NaN side", @() Quelmor (p, c, s, NaN, 1);
+         "Inf side", @() Quelmor (p, c, s, Inf, 1);
+         "side 1e10", @() Quelmor (p, c, s, 1e10, 1);
+         "side -5", @() Quelmor (p, c, s, -5, 1);
+         "NaN code", @() Quelmor (p, c, s, 6, NaN);
+         "too few columns", @() Quelmor (p(:, 1:3), c, s, 6, 1);
+         "too few sines", @() Quelmor (p, c, s(1:3), 6, 1);
+         "NaN cosine", @() Quelmor (p, [1 NaN 0 0], s, 6, 1);
+         "Inf sine", @() Quelmor (p, c, [0 0 Inf 0], 6, 1)};
+  for i = 1:rows (bad)
+    expect_error (bad{i, 1}, bad{i, 2}, "");
+    check ([bad{i, 1} ": a correct call still works"], isequal (Quelmor (p, c, s, 6, 1), good));
+  endfor
+
+  ## The same bytes as the stand-in host's build on the same inputs.
+  for code = [0 1]
+    for side = [1 8 17 40]
+      q = reshape (sin (0.7 * (0:61*24-1)) .* (1:61*24), 61, 24);
+      a = (0:23) * pi / 24 + 0.01;
+      args = {q, cos(a), sin(a), side, code};
+      mine = Quelmor (args{:});
+      theirs = run_minihost (minihost, linux_module, scratch_dir, args);
+      check (sprintf ("same bytes as minihost, side %d code %d", side, code), ...
+             isequal (size (mine), size (theirs)) && ...
+             isequal (typecast (mine(:), "uint64"), typecast (theirs(:), "uint64")));
+    endfor
+  endfor
+
+  ## Thousands of calls, good and bad, in one process: memory stays put.
+  for i = 1:500
+    soak_call (p, c, s, i);
+  endfor
+  before = resident_kib ();
+  for i = 1:5000
+    soak_call (p, c, s, i);
+  endfor
+  after = resident_kib ();
+  printf ("resident memory after 500 calls %d KiB, after 5500 calls %d KiB\n", before, after);
+  check ("no growth in memory over 5000 calls", after - before <= 512);
+
+  printf ("octave: %d passed, %d failed\n", passed, failed);
+  if (failed > 0)
+    exit (1);
+  endif
+endfunction
+
+function two_outputs (p, c, s)
+  [a, b] = Quelmor (p, c, s, 6, 1);
+endfunction
+
+function two_outputs_four_inputs (p, c, s)
+  [a, b] = Quelmor (p, c, s, 6);
+endfunction
+
+function soak_call (p, c, s, i)
+  try
+    switch (mod (i, 4))
+      case 0
+        Quelmor (p, c, s, 32, 1);
+      case 1
+        Quelmor (p, c, s, 17, 0);
+      case 2
+        Quelmor (int32 (p), c, s, 6, 1);
+      otherwise
+        Quelmor (p, c, s, -3, 1);
+    endswitch
+  catch
+  end_try_catch
+endfunction
+
+function kib = resident_kib ()
+  status = fileread ("/proc/self/status");
+  kib = str2double (regexp (status, 'VmRSS:\s*(\d+)', "tokens", "once"){1});
+endfunction
+
+function check (name, ok)
+  global passed failed
+  if (ok)
+    passed++;
+  else
+    failed++;
+    printf ("FAILED: %s\n", name);
+  endif
+endfunction
+
+## Expects `call` to raise "Quelmor: <message>"; any message when it is empty.
+function expect_error (name, call, message)
+  try
+    call ();
+    check ([name ": raises an error"], false);
+  catch err
+    if (isempty (message))
+      check ([name ": " err.message], strncmp (err.message, "Quelmor: ", 9) && numel (err.message) > 12);
+    else
+      check ([name ": got '" err.message "'"], strcmp (err.message, ["Quelmor: " message]));
+    endif
+  end_try_catch
+endfunction
+
+function write_matrix (path, m)
+  fid = fopen (path, "w", "ieee-le");
+  fwrite (fid, size (m), "uint32");
+  fwrite (fid, m(:), "double");
+  fclose (fid);
+endfunction
+
+function m = read_matrix (path)
+  fid = fopen (path, "r", "ieee-le");
+  dims = fread (fid, 2, "uint32")';
+  m = reshape (fread (fid, prod (dims), "double"), dims);
+  fclose (fid);
+endfunction
+
+function image = run_minihost (minihost, module, scratch_dir, args)
+  names = cell (1, numel (args));
+  for i = 1:numel (args)
+    names{i} = fullfile (scratch_dir, sprintf ("in%d", i));
+    write_matrix (names{i}, args{i});
+  endfor
+  output = fullfile (scratch_dir, "out");
+  status = system (sprintf ("'%s' '%s' '%s' %s", minihost, module, output, ...
+                            sprintf ("'%s' ", names{:})));
+  if (status != 0)
+    error ("minihost failed with status %d", status);
+  endif
+  image = read_matrix (output);
+endfunction
