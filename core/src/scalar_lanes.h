@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "geometry.h"
+
 namespace quelmor::detail {
 namespace {
 
@@ -21,8 +23,8 @@ struct ScalarLanes {
     static Real select(Mask mask, Real x) { return mask ? x : 0.0; }
     // The index is converted only where the mask holds, so it is a whole
     // number inside the detector.
-    static Real gather(const double* base, Real index, Mask mask) {
-        return mask ? base[static_cast<std::ptrdiff_t>(index)] : 0.0;
+    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
+        return mask ? view.samples[static_cast<std::ptrdiff_t>(index)] : 0.0;
     }
 };
 
