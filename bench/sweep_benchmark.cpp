@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -33,8 +34,8 @@ struct Scene {
         projections.resize(static_cast<std::size_t>(viewCount) * detectorCount);
         for (double& value : projections) value = sample(random);
         for (int v = 0; v < viewCount; ++v) {
-            cosines.push_back(std::cos(v * M_PI / viewCount));
-            sines.push_back(std::sin(v * M_PI / viewCount));
+            cosines.push_back(std::cos(v * std::numbers::pi / viewCount));
+            sines.push_back(std::sin(v * std::numbers::pi / viewCount));
         }
     }
     quelmor::SweepJob job(int interpCode) {

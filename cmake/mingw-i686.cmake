@@ -7,6 +7,7 @@ find_program(CMAKE_CXX_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-g++-posix ${QUELMO
 if(NOT CMAKE_CXX_COMPILER)
   message(FATAL_ERROR "${QUELMOR_MINGW_PREFIX}-g++ not found: install g++-mingw-w64-i686")
 endif()
+find_program(CMAKE_C_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-gcc-posix ${QUELMOR_MINGW_PREFIX}-gcc)
 find_program(CMAKE_RC_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-windres)
 find_program(CMAKE_DLLTOOL NAMES ${QUELMOR_MINGW_PREFIX}-dlltool)
 

@@ -1,6 +1,7 @@
 #include "phantom.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace phantom {
 namespace {
@@ -18,13 +19,13 @@ constexpr Ellipse ellipses[] = {
     {0.1, 0.023, 0.023, 0.0, -0.606, 0.0},  {0.1, 0.023, 0.046, 0.06, -0.605, 0.0},
 };
 
-double radians(double degrees) { return degrees * M_PI / 180.0; }
+double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 
 }  // namespace
 
 int detectorCountFor(int side) { return 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5; }
 
-double viewAngle(int view, int views) { return view * M_PI / views; }
+double viewAngle(int view, int views) { return view * std::numbers::pi / views; }
 
 std::vector<double> rasterize(int side) {
     const int center = (side - 1) / 2;
@@ -82,7 +83,7 @@ std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detect
         if (n == 0) {
             value = 0.25;
         } else if (n % 2 != 0) {
-            value = -1.0 / (M_PI * M_PI * n * n);
+            value = -1.0 / (std::numbers::pi * std::numbers::pi * n * n);
         }
         kernel[n + detectorCount - 1] = value;
     }

@@ -6,6 +6,7 @@
 //                       [--out DIR] [--module PATH]
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<double> reconstruction = call.image.values;
-    for (double& pixel : reconstruction) pixel *= M_PI / views;
+    for (double& pixel : reconstruction) pixel *= std::numbers::pi / views;
     std::vector<double> difference(reconstruction.size());
     for (std::size_t i = 0; i < difference.size(); ++i) difference[i] = reconstruction[i] - truth[i];
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -169,8 +170,8 @@ TEST_F(Gateway, ViewsAreTakenInColumnMajorOrderOfTheCosines) {
     std::vector<double> samples(11 * 12), cosines(12), sines(12);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::sin(0.37 * i);
     for (int v = 0; v < 12; ++v) {
-        cosines[v] = std::cos(v * M_PI / 12);
-        sines[v] = std::sin(v * M_PI / 12);
+        cosines[v] = std::cos(v * std::numbers::pi / 12);
+        sines[v] = std::sin(v * std::numbers::pi / 12);
     }
     const CallOutcome outcome = call({realMatrix(11, 12, samples), realMatrix(3, 4, cosines),
                                       realMatrix(1, 12, sines), scalar(6), scalar(1)});

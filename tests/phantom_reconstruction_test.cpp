@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "matrix_call.h"
 #include "module_loader.h"
@@ -30,7 +31,7 @@ std::vector<double> reconstruct(int side, int views, int interpCode) {
          Matrix{1, count(views), sines}, Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
     EXPECT_TRUE(call.finished) << call.message;
     std::vector<double> image = call.image.values;
-    for (double& pixel : image) pixel *= M_PI / views;
+    for (double& pixel : image) pixel *= std::numbers::pi / views;
     return image;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -71,7 +72,7 @@ private:
         double c, s;
         switch (uniform(0, 6)) {
             case 0: {  // the unit circle
-                const double angle = std::uniform_real_distribution<double>(0, 2 * M_PI)(random_);
+                const double angle = std::uniform_real_distribution<double>(0, 2 * std::numbers::pi)(random_);
                 c = std::cos(angle);
                 s = std::sin(angle);
                 break;
@@ -211,8 +212,8 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> value(-1, 1);
     for (int v = 0; v < 90; ++v) {
-        scenario.cosines.push_back(std::cos(v * M_PI / 90));
-        scenario.sines.push_back(std::sin(v * M_PI / 90));
+        scenario.cosines.push_back(std::cos(v * std::numbers::pi / 90));
+        scenario.sines.push_back(std::sin(v * std::numbers::pi / 90));
     }
     scenario.projections.resize(90 * scenario.detectorCount);
     for (double& sample : scenario.projections) sample = value(random);

@@ -5,6 +5,7 @@
 //
 //   make_vectors DIR
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,8 +77,8 @@ std::vector<Call> allCalls() {
         for (int code : {0, 1}) {
             std::vector<double> cosines, sines;
             for (int v = 0; v < 24; ++v) {
-                cosines.push_back(std::cos(v * M_PI / 24));
-                sines.push_back(std::sin(v * M_PI / 24));
+                cosines.push_back(std::cos(v * std::numbers::pi / 24));
+                sines.push_back(std::sin(v * std::numbers::pi / 24));
             }
             const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
             calls.push_back(randomScene("scene_" + std::to_string(side) + "_" + std::to_string(code),
