@@ -12,16 +12,6 @@ namespace {
 
 constexpr std::uint64_t largestCount = std::numeric_limits<std::int32_t>::max();
 
-struct ViewsCall {
-    const double* projections;
-    std::int32_t detectorCount;
-    const double* cosines;
-    const double* sines;
-    std::int32_t viewCount;
-    std::int32_t imageSize;
-    std::int32_t interpCode;
-};
-
 constexpr const char* notRealDouble[5] = {
     "Input 1 (projections) must be a real, full double array.",
     "Input 2 (cosines) must be a real, full double array.",
@@ -55,8 +45,8 @@ bool allFinite(const double* values, std::int32_t count) {
 }
 
 // Returns the first problem with the five inputs, or nullptr once `call` holds
-// everything the kernel needs.
-const char* readInputs(const mxArray* const inputs[5], ViewsCall& call) {
+// everything the kernel needs but the image.
+const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) {
     for (int i = 0; i < 5; ++i) {
         if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
             return notRealDouble[i];
@@ -122,13 +112,13 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
         mexErrMsgTxt("Too many output arguments.");
         return;
     }
-    ViewsCall call{};
+    quelmor::SweepJob call{};
     if (const char* problem = readInputs(inputs, call)) {
         mexErrMsgTxt(problem);
         return;
     }
     outputs[0] = mxCreateDoubleMatrix_700(call.imageSize, call.imageSize, mxREAL);
-    quelmor::accumulateViews(mxGetPr(outputs[0]), call.projections, call.detectorCount,
-                             call.cosines, call.sines, call.viewCount, call.imageSize,
-                             call.interpCode);
+    call.image = mxGetPr(outputs[0]);
+    quelmor::accumulateViews(call.image, call.projections, call.detectorCount, call.cosines,
+                             call.sines, call.viewCount, call.imageSize, call.interpCode);
 }

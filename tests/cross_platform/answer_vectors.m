@@ -1,7 +1,7 @@
 ## Answers every call vector in `vectors` with Quelmor.mex from `module_dir`,
 ## writing what run_build.sh writes for the other builds.
 function answer_vectors (module_dir, vectors, results)
-  addpath (module_dir);
+  addpath (module_dir, fullfile (fileparts (mfilename ("fullpath")), "..", "octave"));
   calls = dir (vectors);
   for k = 1:numel (calls)
     name = calls(k).name;
@@ -15,7 +15,7 @@ function answer_vectors (module_dir, vectors, results)
     for i = 1:6
       path = fullfile (folder, sprintf ("in%d", i));
       if (exist (path, "file"))
-        args{end+1} = read_matrix (path);
+        args{end+1} = read_matrix_file (path);
       endif
     endfor
     nargout_wanted = str2double (fileread (fullfile (folder, "nargout")));
@@ -29,7 +29,7 @@ function answer_vectors (module_dir, vectors, results)
         otherwise
           [image, extra] = Quelmor (args{:});
       endswitch
-      write_matrix (fullfile (out, "image"), image);
+      write_matrix_file (fullfile (out, "image"), image);
       write_text (fullfile (out, "status"), "0\n");
     catch err
       ## Octave puts the function's name before the module's message.
@@ -37,20 +37,6 @@ function answer_vectors (module_dir, vectors, results)
       write_text (fullfile (out, "status"), "1\n");
     end_try_catch
   endfor
-endfunction
-
-function m = read_matrix (path)
-  fid = fopen (path, "r", "ieee-le");
-  dims = fread (fid, 2, "uint32")';
-  m = reshape (fread (fid, prod (dims), "double"), dims);
-  fclose (fid);
-endfunction
-
-function write_matrix (path, m)
-  fid = fopen (path, "w", "ieee-le");
-  fwrite (fid, size (m), "uint32");
-  fwrite (fid, m(:), "double");
-  fclose (fid);
 endfunction
 
 function write_text (path, text)

@@ -155,25 +155,11 @@ function expect_error (name, call, message)
   end_try_catch
 endfunction
 
-function write_matrix (path, m)
-  fid = fopen (path, "w", "ieee-le");
-  fwrite (fid, size (m), "uint32");
-  fwrite (fid, m(:), "double");
-  fclose (fid);
-endfunction
-
-function m = read_matrix (path)
-  fid = fopen (path, "r", "ieee-le");
-  dims = fread (fid, 2, "uint32")';
-  m = reshape (fread (fid, prod (dims), "double"), dims);
-  fclose (fid);
-endfunction
-
 function image = run_minihost (minihost, module, scratch_dir, args)
   names = cell (1, numel (args));
   for i = 1:numel (args)
     names{i} = fullfile (scratch_dir, sprintf ("in%d", i));
-    write_matrix (names{i}, args{i});
+    write_matrix_file (names{i}, args{i});
   endfor
   output = fullfile (scratch_dir, "out");
   status = system (sprintf ("'%s' '%s' '%s' %s", minihost, module, output, ...
@@ -181,5 +167,5 @@ function image = run_minihost (minihost, module, scratch_dir, args)
   if (status != 0)
     error ("minihost failed with status %d", status);
   endif
-  image = read_matrix (output);
+  image = read_matrix_file (output);
 endfunction

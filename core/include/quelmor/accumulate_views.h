@@ -11,6 +11,18 @@ enum InterpCode : std::int32_t {
     InterpLinear = 1,   // linear interpolation between the two samples around t
 };
 
+// The arguments of one accumulateViews call, in its order.
+struct SweepJob {
+    double* image;
+    const double* projections;
+    std::int32_t detectorCount;
+    const double* cosines;
+    const double* sines;
+    std::int32_t viewCount;
+    std::int32_t imageSize;
+    std::int32_t interpCode;
+};
+
 // Adds, view by view in increasing order, each view's sample at every pixel's
 // detector coordinate into `image` (imageSize x imageSize doubles, column-major).
 //

@@ -6,19 +6,9 @@
 #include <span>
 #include <string_view>
 
-namespace quelmor {
+#include "quelmor/accumulate_views.h"
 
-// The arguments of one accumulateViews call.
-struct SweepJob {
-    double* image;
-    const double* projections;
-    std::int32_t detectorCount;
-    const double* cosines;
-    const double* sines;
-    std::int32_t viewCount;
-    std::int32_t imageSize;
-    std::int32_t interpCode;
-};
+namespace quelmor {
 
 // Adds every view into image columns [firstColumn, endColumn). Columns are
 // independent, so disjoint ranges may run on separate threads.
