@@ -1,9 +1,10 @@
 ## Quelmor.mex loaded by GNU Octave: messages, the call contract's edge cases,
-## every kind of bad input a user can type, byte-identical images with the
-## stand-in host's, and memory over thousands of calls.
+## every kind of bad input a user can type, and memory over thousands of
+## calls. (compare_builds.sh checks its images byte for byte against the
+## other builds.)
 ##
-##   quelmor_module_test (module_dir, minihost, linux_module, scratch_dir)
-function quelmor_module_test (module_dir, minihost, linux_module, scratch_dir)
+##   quelmor_module_test (module_dir)
+function quelmor_module_test (module_dir)
   addpath (module_dir);
   global passed failed
   passed = 0;
@@ -70,31 +71,21 @@ function quelmor_module_test (module_dir, minihost, linux_module, scratch_dir)
     check ([bad{i, 1} ": a correct call still works"], isequal (Quelmor (p, c, s, 6, 1), good));
   endfor
 
-  ## The same bytes as the stand-in host's build on the same inputs.
-  for code = [0 1]
-    for side = [1 8 17 40]
-      q = reshape (sin (0.7 * (0:61*24-1)) .* (1:61*24), 61, 24);
-      a = (0:23) * pi / 24 + 0.01;
-      args = {q, cos(a), sin(a), side, code};
-      mine = Quelmor (args{:});
-      theirs = run_minihost (minihost, linux_module, scratch_dir, args);
-      check (sprintf ("same bytes as minihost, side %d code %d", side, code), ...
-             isequal (size (mine), size (theirs)) && ...
-             isequal (typecast (mine(:), "uint64"), typecast (theirs(:), "uint64")));
-    endfor
-  endfor
-
-  ## Thousands of calls, good and bad, in one process: memory stays put.
-  for i = 1:500
+  ## Tens of thousands of calls, good and bad, in one process: after Octave's
+  ## own warm-up (its mex and error machinery grows over the first tens of
+  ## thousands of calls, a module that does nothing as much as this one),
+  ## memory stays put.
+  resident_kib ();  # the first reading allocates what reading needs
+  for i = 1:60000
     soak_call (p, c, s, i);
   endfor
   before = resident_kib ();
-  for i = 1:5000
+  for i = 1:20000
     soak_call (p, c, s, i);
   endfor
   after = resident_kib ();
-  printf ("resident memory after 500 calls %d KiB, after 5500 calls %d KiB\n", before, after);
-  check ("no growth in memory over 5000 calls", after - before <= 512);
+  printf ("resident memory after 60000 calls %d KiB, after 80000 calls %d KiB\n", before, after);
+  check ("no growth in memory over 20000 more calls", after - before <= 64);
 
   printf ("octave: %d passed, %d failed\n", passed, failed);
   if (failed > 0)
@@ -153,19 +144,4 @@ function expect_error (name, call, message)
       check ([name ": got '" err.message "'"], strcmp (err.message, ["Quelmor: " message]));
     endif
   end_try_catch
-endfunction
-
-function image = run_minihost (minihost, module, scratch_dir, args)
-  names = cell (1, numel (args));
-  for i = 1:numel (args)
-    names{i} = fullfile (scratch_dir, sprintf ("in%d", i));
-    write_matrix_file (names{i}, args{i});
-  endfor
-  output = fullfile (scratch_dir, "out");
-  status = system (sprintf ("'%s' '%s' '%s' %s", minihost, module, output, ...
-                            sprintf ("'%s' ", names{:})));
-  if (status != 0)
-    error ("minihost failed with status %d", status);
-  endif
-  image = read_matrix_file (output);
 endfunction
