@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <map>
+#include <numbers>
 #include <random>
 #include <string>
 #include <thread>
@@ -39,8 +39,8 @@ struct Scene {
         }
     }
     quelmor::SweepJob job(int interpCode) {
-        return {image.data(), projections.data(), detectorCount, cosines.data(), sines.data(),
-                viewCount, side, interpCode};
+        return {image.data(), projections.data(), detectorCount, cosines.data(),
+                sines.data(), viewCount,          side,          interpCode};
     }
 };
 
@@ -63,8 +63,9 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
         benchmark::DoNotOptimize(scene.image.data());
         benchmark::ClobberMemory();
     }
-    state.counters["Gup/s"] = benchmark::Counter(
-        static_cast<double>(side) * side * viewCount * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Gup/s"] =
+        benchmark::Counter(static_cast<double>(side) * side * viewCount * 1e-9,
+                           benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Prints the usual table, then the ratios of the rates it collected.
@@ -80,8 +81,10 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         const std::string best(quelmor::bestKernelVariant().name);
-        std::printf("\nGiga pixel-updates per second, and ratios within this run (best single-thread variant: %s)\n",
-                    best.c_str());
+        std::printf(
+            "\nGiga pixel-updates per second, and ratios within this run (best single-thread "
+            "variant: %s)\n",
+            best.c_str());
         for (int side : {256, 512, 1024}) {
             for (const char* sampler : samplerNames) {
                 const std::string key = std::string(sampler) + "/" + std::to_string(side);
@@ -92,8 +95,8 @@ public:
                 for (const auto& variant : quelmor::kernelVariants()) {
                     const double value = rate(std::string(variant.name) + "/" + key);
                     if (value > 0 && variant.name != "reference") {
-                        std::printf(" | %s %6.3f (%4.2fx)", std::string(variant.name).c_str(), value,
-                                    value / reference);
+                        std::printf(" | %s %6.3f (%4.2fx)", std::string(variant.name).c_str(),
+                                    value, value / reference);
                     }
                 }
                 for (unsigned threads : {1u, 2u}) {
@@ -136,8 +139,9 @@ int main(int argc, char** argv) {
             }
             for (unsigned threads : {1u, 2u}) {
                 if (threads > cores) continue;
-                benchmark::RegisterBenchmark(("threads" + std::to_string(threads) + "/" + suffix).c_str(),
-                                             runSweep, &quelmor::bestKernelVariant(), threads, code, side)
+                benchmark::RegisterBenchmark(
+                    ("threads" + std::to_string(threads) + "/" + suffix).c_str(), runSweep,
+                    &quelmor::bestKernelVariant(), threads, code, side)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
             }

@@ -12,11 +12,11 @@ struct Ellipse {
     double density, semiAxisX, semiAxisY, centerX, centerY, degrees;
 };
 constexpr Ellipse ellipses[] = {
-    {1.0, 0.69, 0.92, 0.0, 0.0, 0.0},       {-0.8, 0.6624, 0.874, 0.0, -0.0184, 0.0},
-    {-0.2, 0.11, 0.31, 0.22, 0.0, -18.0},   {-0.2, 0.16, 0.41, -0.22, 0.0, 18.0},
-    {0.1, 0.21, 0.25, 0.0, 0.35, 0.0},      {0.1, 0.046, 0.046, 0.0, 0.1, 0.0},
-    {0.1, 0.046, 0.046, 0.0, -0.1, 0.0},    {0.1, 0.046, 0.023, -0.08, -0.605, 0.0},
-    {0.1, 0.023, 0.023, 0.0, -0.606, 0.0},  {0.1, 0.023, 0.046, 0.06, -0.605, 0.0},
+    {1.0, 0.69, 0.92, 0.0, 0.0, 0.0},      {-0.8, 0.6624, 0.874, 0.0, -0.0184, 0.0},
+    {-0.2, 0.11, 0.31, 0.22, 0.0, -18.0},  {-0.2, 0.16, 0.41, -0.22, 0.0, 18.0},
+    {0.1, 0.21, 0.25, 0.0, 0.35, 0.0},     {0.1, 0.046, 0.046, 0.0, 0.1, 0.0},
+    {0.1, 0.046, 0.046, 0.0, -0.1, 0.0},   {0.1, 0.046, 0.023, -0.08, -0.605, 0.0},
+    {0.1, 0.023, 0.023, 0.0, -0.606, 0.0}, {0.1, 0.023, 0.046, 0.06, -0.605, 0.0},
 };
 
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
@@ -41,8 +41,8 @@ std::vector<double> rasterize(int side) {
                 const double dx = x - e.centerX, dy = y - e.centerY;
                 const double u = dx * std::cos(angle) + dy * std::sin(angle);
                 const double v = -dx * std::sin(angle) + dy * std::cos(angle);
-                const double r = (u * u) / (e.semiAxisX * e.semiAxisX) +
-                                 (v * v) / (e.semiAxisY * e.semiAxisY);
+                const double r =
+                    (u * u) / (e.semiAxisX * e.semiAxisX) + (v * v) / (e.semiAxisY * e.semiAxisY);
                 if (r <= 1.0) value += e.density;
             }
             image[static_cast<std::size_t>(j) * side + k] = value;
@@ -62,11 +62,13 @@ std::vector<double> sinogram(int side, int detectorCount, int views) {
             double integral = 0.0;
             for (const Ellipse& e : ellipses) {
                 const double relative = theta - radians(e.degrees);
-                const double r2 = e.semiAxisX * e.semiAxisX * std::cos(relative) * std::cos(relative) +
-                                  e.semiAxisY * e.semiAxisY * std::sin(relative) * std::sin(relative);
+                const double r2 =
+                    e.semiAxisX * e.semiAxisX * std::cos(relative) * std::cos(relative) +
+                    e.semiAxisY * e.semiAxisY * std::sin(relative) * std::sin(relative);
                 const double s = t - (e.centerX * std::cos(theta) + e.centerY * std::sin(theta));
                 if (s * s < r2) {
-                    integral += 2.0 * e.density * e.semiAxisX * e.semiAxisY * std::sqrt(r2 - s * s) / r2;
+                    integral +=
+                        2.0 * e.density * e.semiAxisX * e.semiAxisY * std::sqrt(r2 - s * s) / r2;
                 }
             }
             // Lengths in pixel units, as the backprojection measures them.
@@ -76,7 +78,8 @@ std::vector<double> sinogram(int side, int detectorCount, int views) {
     return result;
 }
 
-std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views) {
+std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount,
+                                 int views) {
     std::vector<double> kernel(2 * detectorCount - 1, 0.0);  // offsets -(M-1) .. M-1
     for (int n = -(detectorCount - 1); n < detectorCount; ++n) {
         double value = 0.0;

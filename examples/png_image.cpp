@@ -12,7 +12,8 @@ bool writeGreyPng(const std::string& path, const std::vector<double>& values, in
     std::vector<png_byte> pixels(static_cast<std::size_t>(rows) * columns);
     for (int k = 0; k < rows; ++k) {
         for (int j = 0; j < columns; ++j) {
-            const double level = (values[static_cast<std::size_t>(j) * rows + k] - low) / (high - low);
+            const double level =
+                (values[static_cast<std::size_t>(j) * rows + k] - low) / (high - low);
             const double clipped = std::isnan(level) ? 0.0 : std::clamp(level, 0.0, 1.0);
             pixels[static_cast<std::size_t>(k) * columns + j] =
                 static_cast<png_byte>(std::lround(clipped * 255.0));

@@ -6,10 +6,10 @@
 //                       [--out DIR] [--module PATH]
 #include <chrono>
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -29,11 +29,12 @@ struct Options {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr,
-                 "reconstruct_phantom: %s\n"
-                 "usage: reconstruct_phantom [--side N (1-4096)] [--views V (1-10000)]\n"
-                 "                           [--sampler linear|nearest] [--out DIR] [--module PATH]\n",
-                 message.c_str());
+    std::fprintf(
+        stderr,
+        "reconstruct_phantom: %s\n"
+        "usage: reconstruct_phantom [--side N (1-4096)] [--views V (1-10000)]\n"
+        "                           [--sampler linear|nearest] [--out DIR] [--module PATH]\n",
+        message.c_str());
     return 2;
 }
 
@@ -52,9 +53,11 @@ std::string parseOptions(int argc, char** argv, Options& options) {
         if (i + 1 >= argc) return flag + " needs a value";
         const std::string value = argv[++i];
         if (flag == "--side") {
-            if (!parseInt(value, 1, 4096, options.side)) return "--side must be a whole number from 1 to 4096, not '" + value + "'";
+            if (!parseInt(value, 1, 4096, options.side))
+                return "--side must be a whole number from 1 to 4096, not '" + value + "'";
         } else if (flag == "--views") {
-            if (!parseInt(value, 1, 10000, options.views)) return "--views must be a whole number from 1 to 10000, not '" + value + "'";
+            if (!parseInt(value, 1, 10000, options.views))
+                return "--views must be a whole number from 1 to 10000, not '" + value + "'";
         } else if (flag == "--sampler") {
             if (value == "linear") {
                 options.interpCode = 1;
@@ -104,25 +107,30 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     const MatrixCallResult call = callWithMatrices(
         module->gateway(), 1,
-        {Matrix{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(views), filtered},
+        {Matrix{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(views),
+                filtered},
          rowOf(cosines), rowOf(sines), rowOf({double(side)}), rowOf({double(options.interpCode)})});
     const double milliseconds =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
     if (!call.finished) {
-        std::fprintf(stderr, "reconstruct_phantom: the module refused the call: %s\n", call.message.c_str());
+        std::fprintf(stderr, "reconstruct_phantom: the module refused the call: %s\n",
+                     call.message.c_str());
         return 1;
     }
     std::vector<double> reconstruction = call.image.values;
     for (double& pixel : reconstruction) pixel *= std::numbers::pi / views;
     std::vector<double> difference(reconstruction.size());
-    for (std::size_t i = 0; i < difference.size(); ++i) difference[i] = reconstruction[i] - truth[i];
+    for (std::size_t i = 0; i < difference.size(); ++i)
+        difference[i] = reconstruction[i] - truth[i];
 
     std::filesystem::create_directories(options.outputDirectory);
     const std::string out = options.outputDirectory + "/";
     double sinogramMax = 0.0;
     for (double value : projections) sinogramMax = std::max(sinogramMax, value);
     if (!writeGreyPng(out + "phantom.png", truth, side, side, 0.0, 1.0, error) ||
-        !writeGreyPng(out + "sinogram.png", projections, detectorCount, views, 0.0, sinogramMax, error) ||
+        !writeGreyPng(out + "sinogram.png", projections, detectorCount, views, 0.0, sinogramMax,
+                      error) ||
         !writeGreyPng(out + "reconstruction.png", reconstruction, side, side, 0.0, 1.0, error) ||
         !writeGreyPng(out + "difference.png", difference, side, side, -0.25, 0.25, error)) {
         std::fprintf(stderr, "reconstruct_phantom: %s\n", error.c_str());
@@ -133,7 +141,8 @@ int main(int argc, char** argv) {
                 detectorCount, options.interpCode ? "linear" : "nearest");
     std::printf("backprojection (module call): %.1f ms, %.2f giga pixel-updates/s\n", milliseconds,
                 updates / milliseconds * 1e-6);
-    std::printf("RMSE against the phantom: %.4f\n", phantom::rootMeanSquareError(reconstruction, truth));
+    std::printf("RMSE against the phantom: %.4f\n",
+                phantom::rootMeanSquareError(reconstruction, truth));
     std::printf("pictures: %sphantom.png %ssinogram.png %sreconstruction.png %sdifference.png\n",
                 out.c_str(), out.c_str(), out.c_str(), out.c_str());
     return 0;

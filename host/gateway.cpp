@@ -52,16 +52,16 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) 
             return notRealDouble[i];
         }
     }
-    if (const char* problem = readScalar(
-            inputs[3], "Input 4 (imageSize) must not be empty.",
-            "Input 4 (imageSize) must be finite and within the 32-bit integer range.",
-            call.imageSize)) {
+    if (const char* problem =
+            readScalar(inputs[3], "Input 4 (imageSize) must not be empty.",
+                       "Input 4 (imageSize) must be finite and within the 32-bit integer range.",
+                       call.imageSize)) {
         return problem;
     }
-    if (const char* problem = readScalar(
-            inputs[4], "Input 5 (interpCode) must not be empty.",
-            "Input 5 (interpCode) must be finite and within the 32-bit integer range.",
-            call.interpCode)) {
+    if (const char* problem =
+            readScalar(inputs[4], "Input 5 (interpCode) must not be empty.",
+                       "Input 5 (interpCode) must be finite and within the 32-bit integer range.",
+                       call.interpCode)) {
         return problem;
     }
     if (call.imageSize < 0) return "Input 4 (imageSize) must not be negative.";

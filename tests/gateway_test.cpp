@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -55,9 +55,9 @@ protected:
         std::vector<const mxArray*> slots(inputs_.begin(), inputs_.end());
         std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
         CallOutcome outcome;
-        outcome.finished = standinCallGateway(module_->gateway(), outputCount, outputs.data(),
-                                              static_cast<int>(slots.size()), slots.data(),
-                                              outcome.message);
+        outcome.finished =
+            standinCallGateway(module_->gateway(), outputCount, outputs.data(),
+                               static_cast<int>(slots.size()), slots.data(), outcome.message);
         if (outcome.finished) {
             EXPECT_NE(outputs[0], nullptr);
             outcome.rows = mxGetM(outputs[0]);
@@ -183,8 +183,8 @@ TEST_F(Gateway, ViewsAreTakenInColumnMajorOrderOfTheCosines) {
 }
 
 TEST_F(Gateway, NoViewsGiveAnEmptyImageOfTheRequestedSize) {
-    const CallOutcome outcome = call({realMatrix(0, 0, {}), realMatrix(0, 0, {}),
-                                      realMatrix(0, 0, {}), scalar(4), scalar(1)});
+    const CallOutcome outcome = call(
+        {realMatrix(0, 0, {}), realMatrix(0, 0, {}), realMatrix(0, 0, {}), scalar(4), scalar(1)});
     ASSERT_TRUE(outcome.finished) << outcome.message;
     EXPECT_EQ(outcome.image, std::vector<double>(16, 0.0));
 }
@@ -199,8 +199,8 @@ TEST_F(Gateway, OnlyTheFirstElementOfEachScalarIsUsed) {
 }
 
 TEST_F(Gateway, InputsThatAreNotRealFullDoublesAreRefused) {
-    const StandinClass wrongKinds[] = {StandinClass::Single, StandinClass::Int32,
-                                       StandinClass::Logical, StandinClass::Char,
+    const StandinClass wrongKinds[] = {StandinClass::Single,        StandinClass::Int32,
+                                       StandinClass::Logical,       StandinClass::Char,
                                        StandinClass::ComplexDouble, StandinClass::SparseDouble,
                                        StandinClass::Cell};
     const char* names[] = {"projections", "cosines", "sines", "imageSize", "interpCode"};
@@ -231,10 +231,12 @@ TEST_F(Gateway, UnusableScalarsAreRefused) {
                        "Input 5 (interpCode) must be finite and within the 32-bit integer range.");
     }
     for (double negative : {-1.0, -5.0, -2147483648.0}) {
-        expectRejected(withScalar(3, scalar(negative)), "Input 4 (imageSize) must not be negative.");
+        expectRejected(withScalar(3, scalar(negative)),
+                       "Input 4 (imageSize) must not be negative.");
     }
-    expectRejected(withScalar(3, scalar(46341)),
-                   "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.");
+    expectRejected(
+        withScalar(3, scalar(46341)),
+        "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.");
 }
 
 TEST_F(Gateway, ArraysTooSmallForTheViewsAreRefused) {
@@ -247,7 +249,8 @@ TEST_F(Gateway, ArraysTooSmallForTheViewsAreRefused) {
     inputs = scene(5, 1);
     mxDestroyArray(inputs[2]);
     inputs[2] = realMatrix(1, 2, {0.0, 1.0});
-    expectRejected(inputs, "Input 3 (sines) needs an element for every element of input 2 (cosines).");
+    expectRejected(inputs,
+                   "Input 3 (sines) needs an element for every element of input 2 (cosines).");
 }
 
 TEST_F(Gateway, CountsBeyondThe32BitRangeAreRefusedBeforeAnyRead) {
@@ -268,7 +271,8 @@ TEST_F(Gateway, CountsBeyondThe32BitRangeAreRefusedBeforeAnyRead) {
     inputs[0] = standinCreateShapeOnly(100000, 30000);
     inputs[1] = standinCreateShapeOnly(1, 30000);
     inputs[2] = standinCreateShapeOnly(1, 30000);
-    expectRejected(inputs, "Input 1 (projections) is too large: at most 2147483647 samples can be used.");
+    expectRejected(inputs,
+                   "Input 1 (projections) is too large: at most 2147483647 samples can be used.");
 }
 
 TEST_F(Gateway, NonFiniteCoefficientsAreRefused) {

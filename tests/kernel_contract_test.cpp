@@ -38,9 +38,10 @@ class KernelContract : public ::testing::TestWithParam<const KernelVariant*> {
 protected:
     std::vector<double> backproject(const Views& views, int imageSize, int interpCode) {
         std::vector<double> image(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-        const SweepJob job{image.data(), views.projections.data(), views.detectorCount,
-                           views.cosines.data(), views.sines.data(),
-                           static_cast<int>(views.cosines.size()), imageSize, interpCode};
+        const SweepJob job{image.data(),        views.projections.data(),
+                           views.detectorCount, views.cosines.data(),
+                           views.sines.data(),  static_cast<int>(views.cosines.size()),
+                           imageSize,           interpCode};
         GetParam()->sweepColumns(job, 0, imageSize);
         return image;
     }
@@ -67,7 +68,8 @@ TEST_P(KernelContract, WorkedExamples) {
                   (std::vector<double>{4, 3, 2, 4, 3, 2, 4, 3, 2}));
     }
     const Views tilted{{10, 20, 30, 40}, 4, {0.6}, {0.8}};
-    EXPECT_EQ(backproject(tilted, 2, quelmor::InterpNearest), (std::vector<double>{30, 20, 40, 30}));
+    EXPECT_EQ(backproject(tilted, 2, quelmor::InterpNearest),
+              (std::vector<double>{30, 20, 40, 30}));
     EXPECT_EQ(backproject(tilted, 2, quelmor::InterpLinear), (std::vector<double>{30, 22, 36, 28}));
 }
 
@@ -75,12 +77,14 @@ TEST_P(KernelContract, DegenerateSizesAndCodesLeaveImageAlone) {
     const Views one{countingSamples(), 7, {0.3}, {0.7}};
     // Side 0: nothing is written, not even through the image pointer.
     double sentinel = 42.0;
-    const SweepJob empty{&sentinel, one.projections.data(), 7, one.cosines.data(),
-                         one.sines.data(), 1, 0, quelmor::InterpLinear};
+    const SweepJob empty{
+        &sentinel, one.projections.data(), 7, one.cosines.data(), one.sines.data(), 1,
+        0,         quelmor::InterpLinear};
     GetParam()->sweepColumns(empty, 0, 0);
     EXPECT_EQ(sentinel, 42.0);
 
-    EXPECT_EQ(backproject({{}, 7, {}, {}}, 5, quelmor::InterpNearest), std::vector<double>(25, 0.0));
+    EXPECT_EQ(backproject({{}, 7, {}, {}}, 5, quelmor::InterpNearest),
+              std::vector<double>(25, 0.0));
     for (int code : {2, -1, 7}) {
         EXPECT_EQ(backproject(one, 5, code), std::vector<double>(25, 0.0)) << "code " << code;
     }
@@ -152,7 +156,8 @@ std::vector<int> steppedNearestOffsets(double c, double s, int side) {
     const double centerOffset = (side - 1) / 2;
     std::vector<int> offsets;
     double t = (-centerOffset) * c + centerOffset * s;
-    for (int k = 0; k < side; ++k, t = t - s) offsets.push_back(static_cast<int>(std::floor(t + 0.5)));
+    for (int k = 0; k < side; ++k, t = t - s)
+        offsets.push_back(static_cast<int>(std::floor(t + 0.5)));
     return offsets;
 }
 
@@ -173,7 +178,8 @@ TEST_P(KernelContract, CoordinateIsSteppedNotRecomputed) {
         const int detectorCount = 2 * side + 1;
         std::vector<double> samples(detectorCount);
         for (int b = 0; b < detectorCount; ++b) samples[b] = b;
-        const auto image = backproject({samples, detectorCount, {c}, {s}}, side, quelmor::InterpNearest);
+        const auto image =
+            backproject({samples, detectorCount, {c}, {s}}, side, quelmor::InterpNearest);
         for (int k = 0; k < side; ++k) {
             ASSERT_EQ(image[k], stepped[k] + detectorCount / 2) << "s " << s << " row " << k;
         }
@@ -197,7 +203,8 @@ TEST_P(KernelContract, OffDetectorSamplesReadAsZero) {
     EXPECT_EQ(sampleAt(countingSamples(), -4.0, linear), 0.0);
     // Coordinates no integer can hold, or no number at all.
     for (double t : {1e300, -1e300, 3e9, -3e9, inf, -inf, nan}) {
-        for (int code : {nearest, linear}) EXPECT_EQ(sampleAt(countingSamples(), t, code), 0.0) << t;
+        for (int code : {nearest, linear})
+            EXPECT_EQ(sampleAt(countingSamples(), t, code), 0.0) << t;
     }
     // No detector at all: nothing to read.
     EXPECT_EQ(backproject({{}, 0, {0.6}, {0.8}}, 4, linear), std::vector<double>(16, 0.0));

@@ -1,7 +1,6 @@
 // The minihost command line: matrix files in, the image or the module's
 // message out, with its exit codes.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -61,15 +60,17 @@ protected:
     fs::path directory_;
 };
 
-std::vector<std::string> operator+(std::vector<std::string> head, const std::vector<std::string>& tail) {
+std::vector<std::string> operator+(std::vector<std::string> head,
+                                   const std::vector<std::string>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
 
 TEST_F(Minihost, WritesTheImageOfTheFirstOutputSlot) {
     for (const char* outputs : {"1", "0"}) {
-        const ToolRun result = run(std::vector<std::string>{"--nargout", outputs, QUELMOR_MODULE_PATH,
-                                                        path("image")} + workedExample());
+        const ToolRun result =
+            run(std::vector<std::string>{"--nargout", outputs, QUELMOR_MODULE_PATH, path("image")} +
+                workedExample());
         ASSERT_EQ(result.exitCode, 0) << result.errorText;
         Matrix image;
         std::string error;
@@ -109,12 +110,15 @@ TEST_F(Minihost, LoaderProblemsExitWithTwo) {
     std::ofstream(path("truncated"), std::ios::binary).write("\x02\0\0\0\x02\0\0\0\0\0\0\0", 12);
     for (const char* bad : {"short", "truncated", "missing"}) {
         inputs[0] = path(bad);
-        const ToolRun result = run(std::vector<std::string>{QUELMOR_MODULE_PATH, path("image")} + inputs);
+        const ToolRun result =
+            run(std::vector<std::string>{QUELMOR_MODULE_PATH, path("image")} + inputs);
         EXPECT_EQ(result.exitCode, 2) << bad;
         EXPECT_NE(result.errorText.find("minihost:"), std::string::npos) << result.errorText;
         EXPECT_FALSE(fs::exists(path("image")));
     }
-    EXPECT_EQ(run(std::vector<std::string>{path("no_such_module"), path("image")} + workedExample()).exitCode, 2);
+    EXPECT_EQ(run(std::vector<std::string>{path("no_such_module"), path("image")} + workedExample())
+                  .exitCode,
+              2);
     EXPECT_EQ(run({"--nargout"}).exitCode, 2);
     EXPECT_EQ(run({"--nargout", "x", QUELMOR_MODULE_PATH, path("image")}).exitCode, 2);
 }

@@ -25,10 +25,11 @@ std::vector<double> reconstruct(int side, int views, int interpCode) {
         sines.push_back(std::sin(phantom::viewAngle(v, views)));
     }
     const auto count = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
-    const MatrixCallResult call = callWithMatrices(
-        module->gateway(), 1,
-        {Matrix{count(detectorCount), count(views), filtered}, Matrix{1, count(views), cosines},
-         Matrix{1, count(views), sines}, Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
+    const MatrixCallResult call =
+        callWithMatrices(module->gateway(), 1,
+                         {Matrix{count(detectorCount), count(views), filtered},
+                          Matrix{1, count(views), cosines}, Matrix{1, count(views), sines},
+                          Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
     EXPECT_TRUE(call.finished) << call.message;
     std::vector<double> image = call.image.values;
     for (double& pixel : image) pixel *= std::numbers::pi / views;
@@ -59,9 +60,12 @@ TEST(PhantomReconstruction, ErrorIsSmallAndWouldShowAWrongOrientationOrCentre) {
     const double linear = phantom::rootMeanSquareError(linearImage, truth);
     const double nearest = phantom::rootMeanSquareError(reconstruct(side, 180, 0), truth);
     const double flipped = phantom::rootMeanSquareError(upsideDown(linearImage, side), truth);
-    const double offCentre = phantom::rootMeanSquareError(shiftedRight(linearImage, side, 2), truth);
-    std::printf("RMSE at side 256, 180 views: linear %.4f, nearest %.4f; linear upside down %.4f, "
-                "two pixels off centre %.4f\n", linear, nearest, flipped, offCentre);
+    const double offCentre =
+        phantom::rootMeanSquareError(shiftedRight(linearImage, side, 2), truth);
+    std::printf(
+        "RMSE at side 256, 180 views: linear %.4f, nearest %.4f; linear upside down %.4f, "
+        "two pixels off centre %.4f\n",
+        linear, nearest, flipped, offCentre);
     EXPECT_LE(linear, 0.05);
     EXPECT_LE(nearest, 0.065);
     EXPECT_LT(linear, nearest);

@@ -24,8 +24,10 @@ long residentKib() {
 std::vector<Matrix> callNumber(int i) {
     const int views = 1 + i % 8;
     const int detectors = 3 + i % 10;
-    Matrix projections{static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
-    for (int k = 0; k < detectors * views; ++k) projections.values.push_back(std::sin(0.1 * (i + k)));
+    Matrix projections{
+        static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
+    for (int k = 0; k < detectors * views; ++k)
+        projections.values.push_back(std::sin(0.1 * (i + k)));
     Matrix cosines{1, static_cast<std::uint32_t>(views), {}}, sines = cosines;
     for (int v = 0; v < views; ++v) {
         cosines.values.push_back(std::cos(v + 0.001 * i));
@@ -56,12 +58,14 @@ TEST(Soak, HundredThousandCallsLeaveNothingBehind) {
         ASSERT_EQ(standinLiveArrays(), 0) << "call " << i;
     }
     const long atEnd = residentKib();
-    std::printf("soak: %d calls (%ld images, %ld refused); resident memory after %d calls %ld KiB, "
-                "after %d calls %ld KiB\n",
-                calls, finished, refused, warmUp, afterWarmUp, calls, atEnd);
+    std::printf(
+        "soak: %d calls (%ld images, %ld refused); resident memory after %d calls %ld KiB, "
+        "after %d calls %ld KiB\n",
+        calls, finished, refused, warmUp, afterWarmUp, calls, atEnd);
     EXPECT_EQ(finished, calls * 2 / 5);
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer's quarantine holds freed memory; resident size is not compared";
+    GTEST_SKIP()
+        << "AddressSanitizer's quarantine holds freed memory; resident size is not compared";
 #else
     EXPECT_EQ(atEnd, afterWarmUp);
 #endif

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,12 +34,14 @@ struct Scenario {
     std::vector<double> startImage;
 
     SweepJob job(std::vector<double>& image) const {
-        return SweepJob{image.data(), projections.data(), detectorCount, cosines.data(),
-                        sines.data(), static_cast<int>(cosines.size()), imageSize, interpCode};
+        return SweepJob{image.data(),   projections.data(), detectorCount,
+                        cosines.data(), sines.data(),       static_cast<int>(cosines.size()),
+                        imageSize,      interpCode};
     }
     std::string describe() const {
-        return "side " + std::to_string(imageSize) + ", detectors " + std::to_string(detectorCount) +
-               ", views " + std::to_string(cosines.size()) + ", code " + std::to_string(interpCode);
+        return "side " + std::to_string(imageSize) + ", detectors " +
+               std::to_string(detectorCount) + ", views " + std::to_string(cosines.size()) +
+               ", code " + std::to_string(interpCode);
     }
 };
 
@@ -49,7 +51,8 @@ public:
 
     Scenario make() {
         Scenario scenario;
-        static const int sides[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 31, 32, 33, 40, 63, 65};
+        static const int sides[] = {1,  2,  3,  4,  5,  7,  8,  9,  15, 16,
+                                    17, 23, 24, 31, 32, 33, 40, 63, 65};
         scenario.imageSize = pick(sides);
         const int fitting = 2 * static_cast<int>(std::ceil(0.7072 * scenario.imageSize)) + 5;
         switch (uniform(0, 5)) {
@@ -62,7 +65,8 @@ public:
         for (int v = 0; v < views; ++v) addView(scenario);
         scenario.projections.resize(static_cast<std::size_t>(views) * scenario.detectorCount);
         for (double& sample : scenario.projections) sample = sampleValue();
-        scenario.startImage.resize(static_cast<std::size_t>(scenario.imageSize) * scenario.imageSize);
+        scenario.startImage.resize(static_cast<std::size_t>(scenario.imageSize) *
+                                   scenario.imageSize);
         for (double& pixel : scenario.startImage) pixel = uniform(0, 1) ? 0.0 : sampleValue();
         return scenario;
     }
@@ -72,7 +76,8 @@ private:
         double c, s;
         switch (uniform(0, 6)) {
             case 0: {  // the unit circle
-                const double angle = std::uniform_real_distribution<double>(0, 2 * std::numbers::pi)(random_);
+                const double angle =
+                    std::uniform_real_distribution<double>(0, 2 * std::numbers::pi)(random_);
                 c = std::cos(angle);
                 s = std::sin(angle);
                 break;
@@ -130,7 +135,8 @@ private:
 
 std::vector<double> referenceImage(const Scenario& scenario) {
     std::vector<double> image = scenario.startImage;
-    quelmor::findKernelVariant("reference")->sweepColumns(scenario.job(image), 0, scenario.imageSize);
+    quelmor::findKernelVariant("reference")
+        ->sweepColumns(scenario.job(image), 0, scenario.imageSize);
     return image;
 }
 

@@ -38,8 +38,8 @@ struct ViewPass {
         for (int g = 0; g < Views; ++g) {
             const std::int32_t v = firstView + g;
             views[g] = detectorColumn(job, v);
-            coordinates[g] =
-                columnTop<Lanes>(column, -centerOffset, job.cosines[v], centerOffset * job.sines[v]);
+            coordinates[g] = columnTop<Lanes>(column, -centerOffset, job.cosines[v],
+                                              centerOffset * job.sines[v]);
             steps[g] = Lanes::splat(job.sines[v]);
         }
     }
@@ -73,16 +73,19 @@ struct ViewPass {
         // The last rows, and a block narrower than a vector, go through a
         // staging square; its spare lanes are never written back.
         for (; k < side; k += width) {
-            const std::int32_t rows = static_cast<std::int32_t>(std::min<std::ptrdiff_t>(width, side - k));
+            const std::int32_t rows =
+                static_cast<std::int32_t>(std::min<std::ptrdiff_t>(width, side - k));
             alignas(64) double staged[width][width] = {};
             for (int lane = 0; lane < columns; ++lane) {
-                for (int row = 0; row < rows; ++row) staged[row][lane] = blockTop[lane * side + k + row];
+                for (int row = 0; row < rows; ++row)
+                    staged[row][lane] = blockTop[lane * side + k + row];
             }
             for (int row = 0; row < rows; ++row) {
                 Lanes::store(staged[row], accumulateRow(Lanes::load(staged[row])));
             }
             for (int lane = 0; lane < columns; ++lane) {
-                for (int row = 0; row < rows; ++row) blockTop[lane * side + k + row] = staged[row][lane];
+                for (int row = 0; row < rows; ++row)
+                    blockTop[lane * side + k + row] = staged[row][lane];
             }
         }
     }

@@ -6,7 +6,6 @@
 
 namespace quelmor::detail {
 
-void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn,
-                           std::int32_t endColumn);
+void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
 
 }  // namespace quelmor::detail

@@ -23,8 +23,7 @@ struct NearestSampler {
         const auto u = Lanes::add(t, Lanes::splat(0.5));
         const auto offset = Lanes::floor(u);
         const auto onDetector = Lanes::within(u, view.firstCoordinate, view.endCoordinate);
-        return Lanes::gather(view, Lanes::add(offset, Lanes::splat(view.center)),
-                             onDetector);
+        return Lanes::gather(view, Lanes::add(offset, Lanes::splat(view.center)), onDetector);
     }
 };
 
@@ -41,14 +40,12 @@ struct LinearSampler {
         const auto hiOnDetector =
             Lanes::within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
         const auto lo = Lanes::gather(view, index, loOnDetector);
-        const auto hi =
-            Lanes::gather(view, Lanes::add(index, Lanes::splat(1.0)), hiOnDetector);
+        const auto hi = Lanes::gather(view, Lanes::add(index, Lanes::splat(1.0)), hiOnDetector);
         const auto difference = Lanes::sub(hi, lo);
         const auto scaled = Lanes::mul(weight, difference);
         // A coordinate with neither neighbour on the detector (or not finite)
         // contributes nothing, whatever its weight.
-        return Lanes::select(Lanes::maskOr(loOnDetector, hiOnDetector),
-                             Lanes::add(scaled, lo));
+        return Lanes::select(Lanes::maskOr(loOnDetector, hiOnDetector), Lanes::add(scaled, lo));
     }
 };
 

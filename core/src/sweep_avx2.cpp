@@ -20,7 +20,9 @@ struct Avx2Lanes {
     static Real mul(Real a, Real b) { return _mm256_mul_pd(a, b); }
     static Real load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, Real x) { _mm256_storeu_pd(p, x); }
-    static Real floor(Real x) { return _mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+    static Real floor(Real x) {
+        return _mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    }
     static Mask within(Real x, double lo, double hi) {
         return _mm256_and_pd(_mm256_cmp_pd(_mm256_set1_pd(lo), x, _CMP_LE_OQ),
                              _mm256_cmp_pd(x, _mm256_set1_pd(hi), _CMP_LT_OQ));

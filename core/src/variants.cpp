@@ -56,8 +56,8 @@ const KernelVariant& bestKernelVariant() {
 void accumulateViews(double* image, const double* projections, std::int32_t detectorCount,
                      const double* cosines, const double* sines, std::int32_t viewCount,
                      std::int32_t imageSize, std::int32_t interpCode) {
-    const SweepJob job{image, projections, detectorCount, cosines, sines,
-                       viewCount, imageSize, interpCode};
+    const SweepJob job{image, projections, detectorCount, cosines,
+                       sines, viewCount,   imageSize,     interpCode};
     bestKernelVariant().sweepColumns(job, 0, imageSize);
 }
 

@@ -5,10 +5,10 @@
 //
 //   make_vectors DIR
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,12 +37,14 @@ std::vector<double> ramp(std::size_t count, double start, double step) {
 }
 
 // A call on `views` views of a random sinogram with `detectorCount` samples.
-Call randomScene(const std::string& name, int side, int detectorCount, const std::vector<double>& cosines,
-                 const std::vector<double>& sines, double interpCode, std::mt19937_64& random) {
+Call randomScene(const std::string& name, int side, int detectorCount,
+                 const std::vector<double>& cosines, const std::vector<double>& sines,
+                 double interpCode, std::mt19937_64& random) {
     std::uniform_real_distribution<double> sample(-2, 2);
-    Matrix projections{static_cast<std::uint32_t>(detectorCount),
-                       static_cast<std::uint32_t>(cosines.size()), {}};
-    for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i) projections.values.push_back(sample(random));
+    Matrix projections{
+        static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(cosines.size()), {}};
+    for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i)
+        projections.values.push_back(sample(random));
     return {name, {projections, column(cosines), column(sines), scalar(side), scalar(interpCode)}};
 }
 
@@ -53,8 +55,9 @@ std::vector<Call> allCalls() {
     calls.push_back({"worked_1", {oneToFive, scalar(1), scalar(0), scalar(3), scalar(1)}});
     calls.push_back({"worked_2", {oneToFive, scalar(0), scalar(1), scalar(3), scalar(0)}});
     for (int code : {0, 1}) {
-        calls.push_back({"worked_3_code" + std::to_string(code),
-                         {column({10, 20, 30, 40}), scalar(0.6), scalar(0.8), scalar(2), scalar(code)}});
+        calls.push_back(
+            {"worked_3_code" + std::to_string(code),
+             {column({10, 20, 30, 40}), scalar(0.6), scalar(0.8), scalar(2), scalar(code)}});
     }
     // Coordinates on rounding boundaries: ties, the double below one half,
     // whole numbers, and long columns whose stepped coordinate drifts.
@@ -81,15 +84,18 @@ std::vector<Call> allCalls() {
                 sines.push_back(std::sin(v * std::numbers::pi / 24));
             }
             const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
-            calls.push_back(randomScene("scene_" + std::to_string(side) + "_" + std::to_string(code),
-                                        side, detectors, cosines, sines, code, random));
-            calls.push_back(randomScene("short_detector_" + std::to_string(side) + "_" + std::to_string(code),
-                                        side, side / 3 + 1, cosines, sines, code, random));
+            calls.push_back(
+                randomScene("scene_" + std::to_string(side) + "_" + std::to_string(code), side,
+                            detectors, cosines, sines, code, random));
+            calls.push_back(
+                randomScene("short_detector_" + std::to_string(side) + "_" + std::to_string(code),
+                            side, side / 3 + 1, cosines, sines, code, random));
         }
     }
     // Argument handling shared by every build.
     Call base = randomScene("", 5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
-    auto variant = [&](const std::string& name, int position, Matrix replacement, int outputCount = 1) {
+    auto variant = [&](const std::string& name, int position, Matrix replacement,
+                       int outputCount = 1) {
         Call call = base;
         call.name = name;
         call.inputs[position] = std::move(replacement);
@@ -137,7 +143,8 @@ int main(int argc, char** argv) {
         fs::create_directories(folder);
         std::string error;
         for (std::size_t i = 0; i < call.inputs.size(); ++i) {
-            if (!writeMatrixFile((folder / ("in" + std::to_string(i + 1))).string(), call.inputs[i], error)) {
+            if (!writeMatrixFile((folder / ("in" + std::to_string(i + 1))).string(), call.inputs[i],
+                                 error)) {
                 std::fprintf(stderr, "make_vectors: %s\n", error.c_str());
                 return 1;
             }

@@ -25,9 +25,14 @@ public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
     double number() {
-        static const double special[] = {
-            NAN, -NAN, INFINITY, -INFINITY, 0.0, -0.0, 0.5, -0.5, 0.49999999999999994, -1.5,
-            1e10, -5, 46341, 2147483648.0, -2147483649.0, 1e-20, -1e-20, 5e-324, 1e300, 1.0, 2.0, 3.99};
+        static const double special[] = {NAN,       -NAN,         INFINITY,
+                                         -INFINITY, 0.0,          -0.0,
+                                         0.5,       -0.5,         0.49999999999999994,
+                                         -1.5,      1e10,         -5,
+                                         46341,     2147483648.0, -2147483649.0,
+                                         1e-20,     -1e-20,       5e-324,
+                                         1e300,     1.0,          2.0,
+                                         3.99};
         const std::uint8_t selector = byte();
         if (selector >= 128) return special[selector % (sizeof special / sizeof special[0])];
         if (selector >= 64) return static_cast<double>(static_cast<std::int8_t>(byte())) / 4.0;
@@ -49,9 +54,10 @@ mxArray* decodeArray(ByteReader& in, int position) {
     std::size_t rows = in.byte() % 48, columns = in.byte() % 48;
     if (rows * columns > maxElements) columns = maxElements / std::max<std::size_t>(rows, 1);
     // Mostly real doubles: other classes are refused at once.
-    const StandinClass classes[] = {StandinClass::Single, StandinClass::Int32, StandinClass::Logical,
-                                    StandinClass::Char, StandinClass::ComplexDouble,
-                                    StandinClass::SparseDouble, StandinClass::Cell};
+    const StandinClass classes[] = {StandinClass::Single,        StandinClass::Int32,
+                                    StandinClass::Logical,       StandinClass::Char,
+                                    StandinClass::ComplexDouble, StandinClass::SparseDouble,
+                                    StandinClass::Cell};
     const StandinClass chosen = kind < 224 ? StandinClass::RealDouble : classes[kind % 7];
     mxArray* array = standinCreateArray(chosen, rows, columns);
     double* values = mxGetPr(array);
@@ -90,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool finished = standinCallGateway(mexFunction, outputCount, outputs.data(), inputCount,
                                              slots.data(), message);
     if (!finished) {
-        if (message.empty() || outputs[0] != nullptr) std::abort();  // one error, nothing left behind
+        if (message.empty() || outputs[0] != nullptr)
+            std::abort();  // one error, nothing left behind
     } else {
         // Only a well-formed call finishes: five inputs, at most one output.
         if (inputCount != 5 || outputCount > 1 || outputs[0] == nullptr) std::abort();
@@ -101,14 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // The module's image is the reference sweep's.
         std::vector<double> expected(static_cast<std::size_t>(side) * side, 0.0);
-        const quelmor::SweepJob job{expected.data(),
-                                    mxGetPr(inputs[0]),
-                                    static_cast<std::int32_t>(mxGetM(inputs[0])),
-                                    mxGetPr(inputs[1]),
-                                    mxGetPr(inputs[2]),
-                                    static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1])),
-                                    side,
-                                    static_cast<std::int32_t>(mxGetPr(inputs[4])[0])};
+        const quelmor::SweepJob job{
+            expected.data(),
+            mxGetPr(inputs[0]),
+            static_cast<std::int32_t>(mxGetM(inputs[0])),
+            mxGetPr(inputs[1]),
+            mxGetPr(inputs[2]),
+            static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1])),
+            side,
+            static_cast<std::int32_t>(mxGetPr(inputs[4])[0])};
         quelmor::findKernelVariant("reference")->sweepColumns(job, 0, side);
         if (side > 0 && !sameImage(mxGetPr(outputs[0]), expected)) std::abort();
     }

@@ -15,9 +15,9 @@ MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
     std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
 
     MatrixCallResult result;
-    result.finished = standinCallGateway(gateway, outputCount, outputs.data(),
-                                         static_cast<int>(inputSlots.size()), inputSlots.data(),
-                                         result.message);
+    result.finished =
+        standinCallGateway(gateway, outputCount, outputs.data(),
+                           static_cast<int>(inputSlots.size()), inputSlots.data(), result.message);
     if (result.finished && outputs[0] != nullptr) {
         result.hasImage = true;
         result.image.rows = static_cast<std::uint32_t>(mxGetM(outputs[0]));

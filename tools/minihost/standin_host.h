@@ -15,7 +15,16 @@
 #endif
 
 // Array kinds a host user can pass; only RealDouble is what the module reads.
-enum class StandinClass { RealDouble, ComplexDouble, SparseDouble, Single, Int32, Logical, Char, Cell };
+enum class StandinClass {
+    RealDouble,
+    ComplexDouble,
+    SparseDouble,
+    Single,
+    Int32,
+    Logical,
+    Char,
+    Cell
+};
 
 using GatewayFunction = void (*)(int, mxArray**, int, const mxArray**);
 
