@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Fails unless the Linux module's only defined dynamic symbol is mexFunction
+# and the host's operations are left for the host to resolve at load time.
+#
+#   check_module_symbols.sh MODULE
+set -euo pipefail
+module=$1
+defined=$(nm -D --defined-only "$module" | awk '{print $3}' | tr '\n' ' ')
+[ "$defined" = "mexFunction " ] || { echo "$module defines '$defined', expected only mexFunction" >&2; exit 1; }
+undefined=$(nm -D --undefined-only "$module" | awk '$1 == "U" {print $2}' | grep -E '^mx|^mex' | sort | tr '\n' ' ')
+expected="mexErrMsgTxt mxCreateDoubleMatrix_700 mxGetM mxGetN mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse "
+[ "$undefined" = "$expected" ] || { echo "$module leaves '$undefined' to the host, expected '$expected'" >&2; exit 1; }
+echo "$module: exports mexFunction alone; takes $undefined from the host"
