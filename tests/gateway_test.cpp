@@ -74,6 +74,15 @@ protected:
         return {realMatrix(9, 3, sceneSamples()), realMatrix(1, 3, {1.0, 0.6, 0.0}),
                 realMatrix(3, 1, {0.0, 0.8, 1.0}), scalar(imageSize), scalar(interpCode)};
     }
+    // The scene with some inputs replaced: {position, array} pairs.
+    std::vector<mxArray*> sceneWith(std::initializer_list<std::pair<int, mxArray*>> replacements) {
+        std::vector<mxArray*> inputs = scene(5, 1);
+        for (const auto& [position, array] : replacements) {
+            mxDestroyArray(inputs[position]);
+            inputs[position] = array;
+        }
+        return inputs;
+    }
     static std::vector<double> sceneSamples() {
         std::vector<double> samples(27);
         for (int i = 0; i < 27; ++i) samples[i] = 0.5 * i - 3.25;
@@ -190,88 +199,60 @@ TEST_F(Gateway, NoViewsGiveAnEmptyImageOfTheRequestedSize) {
 }
 
 TEST_F(Gateway, OnlyTheFirstElementOfEachScalarIsUsed) {
-    std::vector<mxArray*> inputs = scene(0, 0);
-    mxDestroyArray(inputs[3]);
-    mxDestroyArray(inputs[4]);
-    inputs[3] = realMatrix(1, 3, {5.0, 100.0, -1.0});
-    inputs[4] = realMatrix(2, 1, {1.0, 7.0});
+    const auto inputs =
+        sceneWith({{3, realMatrix(1, 3, {5.0, 100.0, -1.0})}, {4, realMatrix(2, 1, {1.0, 7.0})}});
     EXPECT_EQ(call(inputs).image, kernelImage(5, 1));
 }
 
 TEST_F(Gateway, InputsThatAreNotRealFullDoublesAreRefused) {
-    const StandinClass wrongKinds[] = {StandinClass::Single,        StandinClass::Int32,
-                                       StandinClass::Logical,       StandinClass::Char,
-                                       StandinClass::ComplexDouble, StandinClass::SparseDouble,
-                                       StandinClass::Cell};
     const char* names[] = {"projections", "cosines", "sines", "imageSize", "interpCode"};
     for (int position = 0; position < 5; ++position) {
-        for (StandinClass kind : wrongKinds) {
-            std::vector<mxArray*> inputs = scene(5, 1);
-            mxDestroyArray(inputs[position]);
-            inputs[position] = standinCreateArray(kind, position < 3 ? 3 : 1, 3);
-            expectRejected(inputs, "Input " + std::to_string(position + 1) + " (" +
-                                       names[position] + ") must be a real, full double array.");
+        for (StandinClass kind :
+             {StandinClass::Single, StandinClass::Int32, StandinClass::Logical, StandinClass::Char,
+              StandinClass::ComplexDouble, StandinClass::SparseDouble, StandinClass::Cell}) {
+            expectRejected(sceneWith({{position, standinCreateArray(kind, 3, 3)}}),
+                           "Input " + std::to_string(position + 1) + " (" + names[position] +
+                               ") must be a real, full double array.");
         }
     }
 }
 
 TEST_F(Gateway, UnusableScalarsAreRefused) {
-    auto withScalar = [&](int position, mxArray* value) {
-        std::vector<mxArray*> inputs = scene(5, 1);
-        mxDestroyArray(inputs[position]);
-        inputs[position] = value;
-        return inputs;
-    };
-    expectRejected(withScalar(3, realMatrix(0, 1, {})), "Input 4 (imageSize) must not be empty.");
-    expectRejected(withScalar(4, realMatrix(1, 0, {})), "Input 5 (interpCode) must not be empty.");
+    expectRejected(sceneWith({{3, realMatrix(0, 1, {})}}),
+                   "Input 4 (imageSize) must not be empty.");
+    expectRejected(sceneWith({{4, realMatrix(1, 0, {})}}),
+                   "Input 5 (interpCode) must not be empty.");
     for (double bad : {nan, inf, -inf, 1e10, 2147483648.0, -2147483649.0}) {
-        expectRejected(withScalar(3, scalar(bad)),
+        expectRejected(sceneWith({{3, scalar(bad)}}),
                        "Input 4 (imageSize) must be finite and within the 32-bit integer range.");
-        expectRejected(withScalar(4, scalar(bad)),
+        expectRejected(sceneWith({{4, scalar(bad)}}),
                        "Input 5 (interpCode) must be finite and within the 32-bit integer range.");
     }
     for (double negative : {-1.0, -5.0, -2147483648.0}) {
-        expectRejected(withScalar(3, scalar(negative)),
+        expectRejected(sceneWith({{3, scalar(negative)}}),
                        "Input 4 (imageSize) must not be negative.");
     }
     expectRejected(
-        withScalar(3, scalar(46341)),
+        sceneWith({{3, scalar(46341)}}),
         "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.");
 }
 
 TEST_F(Gateway, ArraysTooSmallForTheViewsAreRefused) {
-    std::vector<mxArray*> inputs = scene(5, 1);
-    mxDestroyArray(inputs[0]);
-    inputs[0] = realMatrix(9, 2, std::vector<double>(18, 1.0));
-    expectRejected(inputs,
+    expectRejected(sceneWith({{0, realMatrix(9, 2, std::vector<double>(18, 1.0))}}),
                    "Input 1 (projections) needs a column for every element of input 2 (cosines).");
-
-    inputs = scene(5, 1);
-    mxDestroyArray(inputs[2]);
-    inputs[2] = realMatrix(1, 2, {0.0, 1.0});
-    expectRejected(inputs,
+    expectRejected(sceneWith({{2, realMatrix(1, 2, {0.0, 1.0})}}),
                    "Input 3 (sines) needs an element for every element of input 2 (cosines).");
 }
 
 TEST_F(Gateway, CountsBeyondThe32BitRangeAreRefusedBeforeAnyRead) {
-    std::vector<mxArray*> inputs = scene(5, 1);
-    mxDestroyArray(inputs[1]);
-    inputs[1] = standinCreateShapeOnly(65536, 32769);
-    expectRejected(inputs, "Input 2 (cosines) has more than 2147483647 elements.");
-
-    inputs = scene(5, 1);
-    mxDestroyArray(inputs[0]);
-    inputs[0] = standinCreateShapeOnly(2147483648u, 3);
-    expectRejected(inputs, "Input 1 (projections) has more than 2147483647 rows.");
-
-    inputs = scene(5, 1);
-    mxDestroyArray(inputs[0]);
-    mxDestroyArray(inputs[1]);
-    mxDestroyArray(inputs[2]);
-    inputs[0] = standinCreateShapeOnly(100000, 30000);
-    inputs[1] = standinCreateShapeOnly(1, 30000);
-    inputs[2] = standinCreateShapeOnly(1, 30000);
-    expectRejected(inputs,
+    // Arrays with dimensions and no data: any read of them would crash.
+    expectRejected(sceneWith({{1, standinCreateShapeOnly(65536, 32769)}}),
+                   "Input 2 (cosines) has more than 2147483647 elements.");
+    expectRejected(sceneWith({{0, standinCreateShapeOnly(2147483648u, 3)}}),
+                   "Input 1 (projections) has more than 2147483647 rows.");
+    expectRejected(sceneWith({{0, standinCreateShapeOnly(100000, 30000)},
+                              {1, standinCreateShapeOnly(1, 30000)},
+                              {2, standinCreateShapeOnly(1, 30000)}}),
                    "Input 1 (projections) is too large: at most 2147483647 samples can be used.");
 }
 

@@ -1,9 +1,11 @@
 // Writes the shared call vectors that every build of the module (Linux,
 // 32-bit Windows under Wine, GNU Octave) must answer identically: one folder
 // per call holding in1..inK as matrix files and `nargout`, the number of
-// results asked for.
+// results asked for. With --fuzz-seeds, writes the same calls (those small
+// enough) in the byte form gateway_fuzzer decodes, as its seed corpus.
 //
 //   make_vectors DIR
+//   make_vectors --fuzz-seeds DIR
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -115,6 +117,7 @@ std::vector<Call> allCalls() {
     variant("side_huge", 3, scalar(1e10));
     variant("side_empty", 3, Matrix{0, 0, {}});
     variant("cosine_infinite", 1, column({1.0, INFINITY, 0.0, -0.6}));
+    variant("coefficients_off_every_detector", 1, column({1e300, -4e9, 0.0, 1e10}));
     variant("too_few_sines", 2, column({0.0, 0.8}));
     variant("too_few_columns", 0, Matrix{9, 2, std::vector<double>(18, 1.0)});
     variant("cosines_2x2", 1, Matrix{2, 2, {1.0, 0.6, 0.0, -0.6}});
@@ -130,16 +133,41 @@ std::vector<Call> allCalls() {
     return calls;
 }
 
+// gateway_fuzzer's form: input and output counts, then per array a class byte
+// (0: real double), rows, columns and, per element, selector 0 and the
+// double's eight bytes. Calls with a dimension over 47 do not fit.
+bool writeFuzzSeed(const fs::path& path, const Call& call) {
+    std::string bytes{static_cast<char>(call.inputs.size()), static_cast<char>(call.outputCount)};
+    for (const Matrix& input : call.inputs) {
+        if (input.rows > 47 || input.columns > 47) return false;
+        bytes += {0, static_cast<char>(input.rows), static_cast<char>(input.columns)};
+        for (double value : input.values) {
+            bytes += '\0';
+            bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+        }
+    }
+    std::ofstream(path, std::ios::binary) << bytes;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_vectors DIR\n");
+    const bool fuzzSeeds = argc == 3 && std::string(argv[1]) == "--fuzz-seeds";
+    if (argc != 2 && !fuzzSeeds) {
+        std::fprintf(stderr, "usage: make_vectors [--fuzz-seeds] DIR\n");
         return 2;
     }
+    const fs::path directory = argv[argc - 1];
     const std::vector<Call> calls = allCalls();
+    int written = 0;
     for (const Call& call : calls) {
-        const fs::path folder = fs::path(argv[1]) / call.name;
+        if (fuzzSeeds) {
+            fs::create_directories(directory);
+            written += writeFuzzSeed(directory / call.name, call);
+            continue;
+        }
+        const fs::path folder = directory / call.name;
         fs::create_directories(folder);
         std::string error;
         for (std::size_t i = 0; i < call.inputs.size(); ++i) {
@@ -150,7 +178,8 @@ int main(int argc, char** argv) {
             }
         }
         std::ofstream(folder / "nargout") << call.outputCount << "\n";
+        ++written;
     }
-    std::printf("%zu calls written to %s\n", calls.size(), argv[1]);
+    std::printf("%d calls written to %s\n", written, directory.c_str());
     return 0;
 }
