@@ -1,56 +1,9 @@
-// Two columns per SSE2 vector: the baseline every x86 build has, the 32-bit
-// one included. SSE2 has neither a rounding instruction nor a gather.
-#include <emmintrin.h>
-
+// The blocked sweep on SSE2 lanes.
 #include "blocked_sweep.h"
+#include "sse2_lanes.h"
 #include "variant_entries.h"
 
 namespace quelmor::detail {
-namespace {
-
-struct Sse2Lanes {
-    using Real = __m128d;
-    using Mask = __m128d;
-    static constexpr int width = 2;
-    static constexpr int ViewsPerPass = 4;
-
-    static Real splat(double x) { return _mm_set1_pd(x); }
-    static Real laneIndex() { return _mm_set_pd(1.0, 0.0); }
-    static Real add(Real a, Real b) { return _mm_add_pd(a, b); }
-    static Real sub(Real a, Real b) { return _mm_sub_pd(a, b); }
-    static Real mul(Real a, Real b) { return _mm_mul_pd(a, b); }
-    static Real load(const double* p) { return _mm_loadu_pd(p); }
-    static void store(double* p, Real x) { _mm_storeu_pd(p, x); }
-
-    // Truncate, step down where truncation went up, and keep the sign of x
-    // so that floor(-0.0) stays -0.0. Exact for |x| < 2^31.
-    static Real floor(Real x) {
-        const Real truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
-        const Real stepDown = _mm_and_pd(_mm_cmpgt_pd(truncated, x), _mm_set1_pd(1.0));
-        const Real signOfX = _mm_and_pd(x, _mm_set1_pd(-0.0));
-        return _mm_or_pd(_mm_sub_pd(truncated, stepDown), signOfX);
-    }
-    static Mask within(Real x, double lo, double hi) {
-        return _mm_and_pd(_mm_cmple_pd(_mm_set1_pd(lo), x), _mm_cmplt_pd(x, _mm_set1_pd(hi)));
-    }
-    static Mask maskOr(Mask a, Mask b) { return _mm_or_pd(a, b); }
-    static Real select(Mask mask, Real x) { return _mm_and_pd(mask, x); }
-    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
-        const __m128i lanes = _mm_cvttpd_epi32(_mm_and_pd(mask, index));
-        const int present = _mm_movemask_pd(mask);
-        const double first = (present & 1) ? view.samples[_mm_cvtsi128_si32(lanes)] : 0.0;
-        const double second =
-            (present & 2) ? view.samples[_mm_cvtsi128_si32(_mm_shuffle_epi32(lanes, 1))] : 0.0;
-        return _mm_set_pd(second, first);
-    }
-    static void transpose(Real (&rows)[width]) {
-        const Real first = _mm_unpacklo_pd(rows[0], rows[1]);
-        rows[1] = _mm_unpackhi_pd(rows[0], rows[1]);
-        rows[0] = first;
-    }
-};
-
-}  // namespace
 
 void sse2SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     blockedSweepColumns<Sse2Lanes>(job, firstColumn, endColumn);

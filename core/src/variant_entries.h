@@ -8,6 +8,7 @@
 namespace quelmor::detail {
 
 void sse2SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
+void sse41SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
 void avx2SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
 void avx512SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
 

@@ -11,6 +11,13 @@ namespace {
 
 bool everywhere() { return true; }
 
+#if QUELMOR_SSE2
+bool hasSse41() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse4.1");
+}
+#endif
+
 #if QUELMOR_WIDE_SIMD
 bool hasAvx2() {
     __builtin_cpu_init();
@@ -27,6 +34,7 @@ constexpr KernelVariant compiledVariants[] = {
     {"reference", everywhere, detail::referenceSweepColumns},
 #if QUELMOR_SSE2
     {"sse2", everywhere, detail::sse2SweepColumns},
+    {"sse41", hasSse41, detail::sse41SweepColumns},
 #endif
 #if QUELMOR_WIDE_SIMD
     {"avx2", hasAvx2, detail::avx2SweepColumns},

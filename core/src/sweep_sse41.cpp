@@ -1,0 +1,22 @@
+// SSE2 lanes with SSE4.1's rounding instruction for the floor: the same
+// two columns per vector, for processors without AVX2 (and 32-bit builds).
+#include <smmintrin.h>
+
+#include "blocked_sweep.h"
+#include "sse2_lanes.h"
+#include "variant_entries.h"
+
+namespace quelmor::detail {
+namespace {
+
+struct Sse41Lanes : Sse2Lanes {
+    static Real floor(Real x) { return _mm_floor_pd(x); }
+};
+
+}  // namespace
+
+void sse41SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+    blockedSweepColumns<Sse41Lanes>(job, firstColumn, endColumn);
+}
+
+}  // namespace quelmor::detail
