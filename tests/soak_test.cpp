@@ -67,7 +67,8 @@ TEST(Soak, HundredThousandCallsLeaveNothingBehind) {
     GTEST_SKIP()
         << "AddressSanitizer's quarantine holds freed memory; resident size is not compared";
 #else
-    EXPECT_EQ(atEnd, afterWarmUp);
+    // Not one page more; fewer would only mean the allocator gave memory back.
+    EXPECT_LE(atEnd, afterWarmUp);
 #endif
 }
 
