@@ -4,8 +4,8 @@
 //
 // A Lanes type provides: Real, Mask, splat, add, sub, mul, floor (exact for
 // |x| < 2^31, any value elsewhere), within(x, lo, hi) (lo <= x < hi, false for
-// NaN), gather(view, index, mask) (view.samples[index] where mask holds, +0.0
-// elsewhere, never reading outside the view's samples), select(mask, x) (x or +0.0) and
+// NaN), gather(samples, index, mask) (samples[index] where mask holds, +0.0
+// elsewhere, never reading an unmasked lane), select(mask, x) (x or +0.0) and
 // maskOr.
 #pragma once
 
@@ -23,7 +23,8 @@ struct NearestSampler {
         const auto u = Lanes::add(t, Lanes::splat(0.5));
         const auto offset = Lanes::floor(u);
         const auto onDetector = Lanes::within(u, view.firstCoordinate, view.endCoordinate);
-        return Lanes::gather(view, Lanes::add(offset, Lanes::splat(view.center)), onDetector);
+        return Lanes::gather(view.samples, Lanes::add(offset, Lanes::splat(view.center)),
+                             onDetector);
     }
 };
 
@@ -39,8 +40,9 @@ struct LinearSampler {
         const auto loOnDetector = Lanes::within(t, view.firstCoordinate, view.endCoordinate);
         const auto hiOnDetector =
             Lanes::within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
-        const auto lo = Lanes::gather(view, index, loOnDetector);
-        const auto hi = Lanes::gather(view, Lanes::add(index, Lanes::splat(1.0)), hiOnDetector);
+        const auto lo = Lanes::gather(view.samples, index, loOnDetector);
+        const auto hi =
+            Lanes::gather(view.samples, Lanes::add(index, Lanes::splat(1.0)), hiOnDetector);
         const auto difference = Lanes::sub(hi, lo);
         const auto scaled = Lanes::mul(weight, difference);
         // A coordinate with neither neighbour on the detector (or not finite)

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "geometry.h"
-
 namespace quelmor::detail {
 namespace {
 
@@ -23,8 +21,8 @@ struct ScalarLanes {
     static Real select(Mask mask, Real x) { return mask ? x : 0.0; }
     // The index is converted only where the mask holds, so it is a whole
     // number inside the detector.
-    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
-        return mask ? view.samples[static_cast<std::ptrdiff_t>(index)] : 0.0;
+    static Real gather(const double* samples, Real index, Mask mask) {
+        return mask ? samples[static_cast<std::ptrdiff_t>(index)] : 0.0;
     }
 };
 

@@ -4,8 +4,6 @@
 
 #include <emmintrin.h>
 
-#include "geometry.h"
-
 namespace quelmor::detail {
 namespace {
 
@@ -36,12 +34,12 @@ struct Sse2Lanes {
     }
     static Mask maskOr(Mask a, Mask b) { return _mm_or_pd(a, b); }
     static Real select(Mask mask, Real x) { return _mm_and_pd(mask, x); }
-    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
+    static Real gather(const double* samples, Real index, Mask mask) {
         const __m128i lanes = _mm_cvttpd_epi32(_mm_and_pd(mask, index));
         const int present = _mm_movemask_pd(mask);
-        const double first = (present & 1) ? view.samples[_mm_cvtsi128_si32(lanes)] : 0.0;
+        const double first = (present & 1) ? samples[_mm_cvtsi128_si32(lanes)] : 0.0;
         const double second =
-            (present & 2) ? view.samples[_mm_cvtsi128_si32(_mm_shuffle_epi32(lanes, 1))] : 0.0;
+            (present & 2) ? samples[_mm_cvtsi128_si32(_mm_shuffle_epi32(lanes, 1))] : 0.0;
         return _mm_set_pd(second, first);
     }
     static void transpose(Real (&rows)[width]) {

@@ -29,9 +29,9 @@ struct Avx2Lanes {
     }
     static Mask maskOr(Mask a, Mask b) { return _mm256_or_pd(a, b); }
     static Real select(Mask mask, Real x) { return _mm256_and_pd(mask, x); }
-    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
+    static Real gather(const double* samples, Real index, Mask mask) {
         const __m128i lanes = _mm256_cvttpd_epi32(_mm256_and_pd(mask, index));
-        return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), view.samples, lanes, mask, 8);
+        return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), samples, lanes, mask, 8);
     }
     static void transpose(Real (&rows)[width]) {
         const Real low01 = _mm256_unpacklo_pd(rows[0], rows[1]);

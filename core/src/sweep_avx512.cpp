@@ -29,9 +29,9 @@ struct Avx512Lanes {
     }
     static Mask maskOr(Mask a, Mask b) { return static_cast<Mask>(a | b); }
     static Real select(Mask mask, Real x) { return _mm512_maskz_mov_pd(mask, x); }
-    static Real gather(const DetectorColumn& view, Real index, Mask mask) {
+    static Real gather(const double* samples, Real index, Mask mask) {
         const __m256i lanes = _mm512_cvttpd_epi32(_mm512_maskz_mov_pd(mask, index));
-        return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), mask, lanes, view.samples, 8);
+        return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), mask, lanes, samples, 8);
     }
     static void transpose(Real (&rows)[width]) {
         Real pairs[width];
