@@ -71,12 +71,16 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) 
     }
 
     const std::uint64_t detectorCount = mxGetM(inputs[0]);
-    const std::uint64_t viewCount =
-        static_cast<std::uint64_t>(mxGetM(inputs[1])) * mxGetN(inputs[1]);
     if (detectorCount > largestCount) {
         return "Input 1 (projections) has more than 2147483647 rows.";
     }
-    if (viewCount > largestCount) return "Input 2 (cosines) has more than 2147483647 elements.";
+    // A 64-bit host's dimensions can multiply past 2^64 and wrap to a small count.
+    std::uint64_t viewCount = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(mxGetM(inputs[1])),
+                               static_cast<std::uint64_t>(mxGetN(inputs[1])), &viewCount) ||
+        viewCount > largestCount) {
+        return "Input 2 (cosines) has more than 2147483647 elements.";
+    }
     if (mxGetN(inputs[0]) < viewCount) {
         return "Input 1 (projections) needs a column for every element of input 2 (cosines).";
     }

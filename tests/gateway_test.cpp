@@ -1,7 +1,8 @@
 // The module file, loaded and called through the stand-in host as a host
 // would: argument counts, the contract's edge cases, every rejection, and
-// images bit-identical to a direct kernel call.
+// images bit-identical to the reference sweep and to the contract's worked examples.
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 
 #include <cmath>
 #include <cstring>
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "module_loader.h"
-#include "quelmor/accumulate_views.h"
+#include "quelmor/kernel_variants.h"
 #include "standin_host.h"
 
 namespace {
@@ -26,6 +27,18 @@ mxArray* realMatrix(std::size_t rows, std::size_t columns, const std::vector<dou
     return array;
 }
 mxArray* scalar(double value) { return realMatrix(1, 1, {value}); }
+
+// The plain sweep linked into this test: the module's own dispatch may pick
+// any variant, and must agree with this one byte for byte.
+void referenceSweep(std::vector<double>& image, const std::vector<double>& samples,
+                    int detectorCount, const std::vector<double>& cosines,
+                    const std::vector<double>& sines, int imageSize, int interpCode) {
+    image.assign(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
+    const quelmor::SweepJob job{image.data(),  samples.data(), detectorCount,
+                                cosines.data(), sines.data(),   static_cast<int>(cosines.size()),
+                                imageSize,      interpCode};
+    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
+}
 
 struct CallOutcome {
     bool finished;
@@ -89,12 +102,9 @@ protected:
         return samples;
     }
     static std::vector<double> kernelImage(int imageSize, int interpCode) {
-        const std::vector<double> samples = sceneSamples();
-        const double cosines[] = {1.0, 0.6, 0.0};
-        const double sines[] = {0.0, 0.8, 1.0};
-        std::vector<double> image(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-        quelmor::accumulateViews(image.data(), samples.data(), 9, cosines, sines, 3, imageSize,
-                                 interpCode);
+        std::vector<double> image;
+        referenceSweep(image, sceneSamples(), 9, {1.0, 0.6, 0.0}, {0.0, 0.8, 1.0}, imageSize,
+                       interpCode);
         return image;
     }
 
@@ -152,6 +162,45 @@ TEST_F(Gateway, ImagesMatchTheKernelAndFillTheFirstSlotEvenWithNoOutputs) {
     }
 }
 
+TEST_F(Gateway, WorkedExamplesComeOutAsWorkedByHand) {
+    const std::vector<double> oneToFive = {1, 2, 3, 4, 5};
+    for (double code : {0.0, 1.0}) {
+        EXPECT_EQ(call({realMatrix(5, 1, oneToFive), scalar(1), scalar(0), scalar(3), scalar(code)})
+                      .image,
+                  (std::vector<double>{2, 2, 2, 3, 3, 3, 4, 4, 4}));
+        EXPECT_EQ(call({realMatrix(5, 1, oneToFive), scalar(0), scalar(1), scalar(3), scalar(code)})
+                      .image,
+                  (std::vector<double>{4, 3, 2, 4, 3, 2, 4, 3, 2}));
+    }
+    auto tilted = [&](double code) {
+        return call({realMatrix(4, 1, {10, 20, 30, 40}), scalar(0.6), scalar(0.8), scalar(2),
+                     scalar(code)})
+            .image;
+    };
+    EXPECT_EQ(tilted(0), (std::vector<double>{30, 20, 40, 30}));
+    EXPECT_EQ(tilted(1), (std::vector<double>{30, 22, 36, 28}));
+}
+
+TEST_F(Gateway, ImagesDoNotDependOnTheCallersFloatingPointMode) {
+    const unsigned defaultMode = _mm_getcsr();
+    // Flush-to-zero with denormals-are-zero, then each directed rounding.
+    for (unsigned mode : {0x8040u, 0x2000u, 0x4000u, 0x6000u}) {
+        std::vector<mxArray*> inputs = scene(7, 1);
+        mxGetPr(inputs[0])[4] = 3e-310;  // a subnormal sample
+        _mm_setcsr(defaultMode | mode);
+        const CallOutcome outcome = call(inputs);
+        const unsigned after = _mm_getcsr();
+        _mm_setcsr(defaultMode);
+        EXPECT_EQ(after, defaultMode | mode);
+        std::vector<double> subnormalScene = sceneSamples();
+        subnormalScene[4] = 3e-310;
+        std::vector<double> image;
+        referenceSweep(image, subnormalScene, 9, {1.0, 0.6, 0.0}, {0.0, 0.8, 1.0}, 7, 1);
+        EXPECT_EQ(std::memcmp(outcome.image.data(), image.data(), 49 * sizeof(double)), 0)
+            << std::hex << mode;
+    }
+}
+
 TEST_F(Gateway, ScalarsAreTruncatedTowardZero) {
     CallOutcome outcome = call(scene(0.5, 1));
     ASSERT_TRUE(outcome.finished);
@@ -185,9 +234,8 @@ TEST_F(Gateway, ViewsAreTakenInColumnMajorOrderOfTheCosines) {
     const CallOutcome outcome = call({realMatrix(11, 12, samples), realMatrix(3, 4, cosines),
                                       realMatrix(1, 12, sines), scalar(6), scalar(1)});
     ASSERT_TRUE(outcome.finished) << outcome.message;
-    std::vector<double> expected(36, 0.0);
-    quelmor::accumulateViews(expected.data(), samples.data(), 11, cosines.data(), sines.data(), 12,
-                             6, 1);
+    std::vector<double> expected;
+    referenceSweep(expected, samples, 11, cosines, sines, 6, 1);
     EXPECT_EQ(outcome.image, expected);
 }
 
@@ -248,6 +296,12 @@ TEST_F(Gateway, CountsBeyondThe32BitRangeAreRefusedBeforeAnyRead) {
     // Arrays with dimensions and no data: any read of them would crash.
     expectRejected(sceneWith({{1, standinCreateShapeOnly(65536, 32769)}}),
                    "Input 2 (cosines) has more than 2147483647 elements.");
+    if constexpr (sizeof(std::size_t) == 8) {
+        // 2^32 x 2^32 elements wrap to 0 in 64 bits: not an empty set of views.
+        expectRejected(sceneWith({{1, standinCreateShapeOnly(std::size_t{1} << 32,
+                                                             std::size_t{1} << 32)}}),
+                       "Input 2 (cosines) has more than 2147483647 elements.");
+    }
     expectRejected(sceneWith({{0, standinCreateShapeOnly(2147483648u, 3)}}),
                    "Input 1 (projections) has more than 2147483647 rows.");
     expectRejected(sceneWith({{0, standinCreateShapeOnly(100000, 30000)},

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "kernel_buffers.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 using quelmor::KernelVariant;
 using quelmor::SweepJob;
+using quelmor::testing::GuardedArray;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -36,14 +38,18 @@ std::vector<const KernelVariant*> runnableVariants() {
 
 class KernelContract : public ::testing::TestWithParam<const KernelVariant*> {
 protected:
+    // Every array sits between NaN guards: a stray read makes a NaN pixel, a
+    // stray write changes a guard.
     std::vector<double> backproject(const Views& views, int imageSize, int interpCode) {
-        std::vector<double> image(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-        const SweepJob job{image.data(),        views.projections.data(),
-                           views.detectorCount, views.cosines.data(),
-                           views.sines.data(),  static_cast<int>(views.cosines.size()),
+        GuardedArray image(std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
+        GuardedArray projections(views.projections), cosines(views.cosines), sines(views.sines);
+        const SweepJob job{image.data(),        projections.data(),
+                           views.detectorCount, cosines.data(),
+                           sines.data(),        static_cast<int>(views.cosines.size()),
                            imageSize,           interpCode};
         GetParam()->sweepColumns(job, 0, imageSize);
-        return image;
+        EXPECT_TRUE(image.guardsIntact()) << "a write outside the image";
+        return image.values();
     }
 
     // With side 2 the origin is pixel (0, 0) and pixel (0, 1) has t = c exactly

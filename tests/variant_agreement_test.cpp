@@ -7,12 +7,17 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <limits>
 #include <numbers>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "kernel_buffers.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 
@@ -33,11 +38,6 @@ struct Scenario {
     std::vector<double> sines;
     std::vector<double> startImage;
 
-    SweepJob job(std::vector<double>& image) const {
-        return SweepJob{image.data(),   projections.data(), detectorCount,
-                        cosines.data(), sines.data(),       static_cast<int>(cosines.size()),
-                        imageSize,      interpCode};
-    }
     std::string describe() const {
         return "side " + std::to_string(imageSize) + ", detectors " +
                std::to_string(detectorCount) + ", views " + std::to_string(cosines.size()) +
@@ -133,24 +133,33 @@ private:
     std::mt19937_64 random_;
 };
 
-std::vector<double> referenceImage(const Scenario& scenario) {
-    std::vector<double> image = scenario.startImage;
-    quelmor::findKernelVariant("reference")
-        ->sweepColumns(scenario.job(image), 0, scenario.imageSize);
-    return image;
+// Runs `sweep` on the scenario with every array bracketed by NaN guards: a
+// read outside them makes a NaN pixel the reference does not have, a write
+// outside the image fails here.
+template <class Sweep>
+std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
+    quelmor::testing::GuardedArray image(scenario.startImage), projections(scenario.projections),
+        cosines(scenario.cosines), sines(scenario.sines);
+    sweep(SweepJob{image.data(), projections.data(), scenario.detectorCount, cosines.data(),
+                   sines.data(), static_cast<int>(scenario.cosines.size()), scenario.imageSize,
+                   scenario.interpCode});
+    EXPECT_TRUE(image.guardsIntact() && projections.guardsIntact() && cosines.guardsIntact() &&
+                sines.guardsIntact())
+        << "a write outside the arrays: " << scenario.describe();
+    return image.values();
 }
 
-// Byte for byte, except that any NaN matches any NaN: when two NaNs meet in
-// one addition, which one's sign and payload survives depends on the operand
-// order the compiler picks, and IEEE 754 leaves it open.
-bool sameBytes(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::isnan(a[i]) && std::isnan(b[i])) continue;
-        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return false;
-    }
-    return true;
+std::vector<double> variantImage(const KernelVariant& variant, const Scenario& scenario) {
+    return guardedImage(scenario, [&](const SweepJob& job) {
+        variant.sweepColumns(job, 0, scenario.imageSize);
+    });
 }
+
+std::vector<double> referenceImage(const Scenario& scenario) {
+    return variantImage(*quelmor::findKernelVariant("reference"), scenario);
+}
+
+using quelmor::testing::sameBytes;
 
 constexpr int scenarioCount = 600;
 
@@ -165,9 +174,7 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
         ScenarioMaker maker(20261208);
         for (int i = 0; i < scenarioCount; ++i) {
             const Scenario scenario = maker.make();
-            std::vector<double> image = scenario.startImage;
-            variant.sweepColumns(scenario.job(image), 0, scenario.imageSize);
-            ASSERT_TRUE(sameBytes(image, referenceImage(scenario)))
+            ASSERT_TRUE(sameBytes(variantImage(variant, scenario), referenceImage(scenario)))
                 << variant.name << " differs on scenario " << i << ": " << scenario.describe();
             ++compared;
         }
@@ -186,9 +193,10 @@ TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
             if (!variant.isSupported()) continue;
             for (int split : {1, 3, 8, scenario.imageSize / 2}) {
                 if (split > scenario.imageSize) continue;
-                std::vector<double> image = scenario.startImage;
-                variant.sweepColumns(scenario.job(image), 0, split);
-                variant.sweepColumns(scenario.job(image), split, scenario.imageSize);
+                const std::vector<double> image = guardedImage(scenario, [&](const SweepJob& job) {
+                    variant.sweepColumns(job, 0, split);
+                    variant.sweepColumns(job, split, scenario.imageSize);
+                });
                 ASSERT_TRUE(sameBytes(image, expected))
                     << variant.name << " split at " << split << ": " << scenario.describe();
             }
@@ -202,8 +210,9 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
         const Scenario scenario = maker.make();
         const std::vector<double> expected = referenceImage(scenario);
         for (unsigned threads : {0u, 1u, 2u, 3u, 5u, 16u}) {
-            std::vector<double> image = scenario.startImage;
-            quelmor::accumulateViewsParallel(scenario.job(image), threads);
+            const std::vector<double> image = guardedImage(scenario, [&](const SweepJob& job) {
+                quelmor::accumulateViewsParallel(job, threads);
+            });
             ASSERT_TRUE(sameBytes(image, expected))
                 << threads << " threads: " << scenario.describe();
         }
@@ -229,14 +238,46 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
         const std::vector<double> expected = referenceImage(scenario);
         for (const KernelVariant& variant : quelmor::kernelVariants()) {
             if (!variant.isSupported()) continue;
-            std::vector<double> image = scenario.startImage;
-            variant.sweepColumns(scenario.job(image), 0, scenario.imageSize);
-            EXPECT_TRUE(sameBytes(image, expected)) << variant.name << " code " << code;
+            EXPECT_TRUE(sameBytes(variantImage(variant, scenario), expected))
+                << variant.name << " code " << code;
         }
-        std::vector<double> image = scenario.startImage;
-        quelmor::accumulateViewsParallel(scenario.job(image), 2);
+        const std::vector<double> image = guardedImage(
+            scenario, [](const SweepJob& job) { quelmor::accumulateViewsParallel(job, 2); });
         EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
     }
+}
+
+// The processor's feature flags as the operating system lists them; empty
+// where there is no /proc/cpuinfo (Windows).
+std::set<std::string> cpuinfoFlags() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("flags", 0) != 0) continue;
+        std::istringstream words(line.substr(line.find(':') + 1));
+        return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+    }
+    return {};
+}
+
+TEST(VariantAgreement, DispatchPicksTheFastestVariantTheProcessorLists) {
+    const std::set<std::string> flags = cpuinfoFlags();
+    if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo to ask";
+    const KernelVariant* expected = nullptr;
+    for (const KernelVariant& variant : quelmor::kernelVariants()) {
+        bool listed = true;
+        for (quelmor::CpuFeature feature : quelmor::allCpuFeatures) {
+            if (variant.requiredFeatures & feature)
+                listed &= flags.count(std::string(quelmor::cpuFeatureName(feature))) == 1;
+        }
+        EXPECT_EQ(variant.isSupported(), listed) << variant.name;
+        if (listed) expected = &variant;  // the table runs slowest first
+    }
+    ASSERT_NE(expected, nullptr);
+    EXPECT_EQ(quelmor::bestKernelVariant().name, expected->name);
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_NE(quelmor::bestKernelVariant().name, "reference") << "every x86 build has SSE2";
+#endif
 }
 
 TEST(VariantAgreement, BestVariantIsSupportedAndFindableByName) {

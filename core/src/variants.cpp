@@ -1,6 +1,7 @@
 // The one place that chooses a kernel variant.
 #include <iterator>
 
+#include "floating_point_mode.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
 #include "reference_sweep.h"
@@ -9,40 +10,56 @@
 namespace quelmor {
 namespace {
 
-bool everywhere() { return true; }
-
-#if QUELMOR_SSE2
-bool hasSse41() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse4.1");
+// Every entry runs its sweep in the default floating-point mode.
+template <SweepColumnsFn sweep>
+void inDefaultMode(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+    const detail::DefaultFloatingPointMode mode;
+    sweep(job, firstColumn, endColumn);
 }
-#endif
-
-#if QUELMOR_WIDE_SIMD
-bool hasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-bool hasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-}
-#endif
 
 // Slowest first; bestKernelVariant takes the last one the processor runs.
 constexpr KernelVariant compiledVariants[] = {
-    {"reference", everywhere, detail::referenceSweepColumns},
+    {"reference", 0, inDefaultMode<detail::referenceSweepColumns>},
 #if QUELMOR_SSE2
-    {"sse2", everywhere, detail::sse2SweepColumns},
-    {"sse41", hasSse41, detail::sse41SweepColumns},
+    {"sse2", 0, inDefaultMode<detail::sse2SweepColumns>},
+    {"sse41", CpuSse41, inDefaultMode<detail::sse41SweepColumns>},
 #endif
 #if QUELMOR_WIDE_SIMD
-    {"avx2", hasAvx2, detail::avx2SweepColumns},
-    {"avx512", hasAvx512, detail::avx512SweepColumns},
+    {"avx2", CpuAvx2, inDefaultMode<detail::avx2SweepColumns>},
+    {"avx512", CpuAvx512f, inDefaultMode<detail::avx512SweepColumns>},
 #endif
 };
 
+bool processorHas(CpuFeature feature) {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_cpu_init();
+    switch (feature) {
+        case CpuSse41: return __builtin_cpu_supports("sse4.1");
+        case CpuAvx2: return __builtin_cpu_supports("avx2");
+        case CpuAvx512f: return __builtin_cpu_supports("avx512f");
+    }
+#endif
+    (void)feature;
+    return false;
+}
+
 }  // namespace
+
+std::string_view cpuFeatureName(CpuFeature feature) {
+    switch (feature) {
+        case CpuSse41: return "sse4_1";
+        case CpuAvx2: return "avx2";
+        case CpuAvx512f: return "avx512f";
+    }
+    return "unknown";
+}
+
+bool KernelVariant::isSupported() const {
+    for (CpuFeature feature : allCpuFeatures) {
+        if ((requiredFeatures & feature) && !processorHas(feature)) return false;
+    }
+    return true;
+}
 
 std::span<const KernelVariant> kernelVariants() { return compiledVariants; }
 
@@ -53,7 +70,6 @@ const KernelVariant* findKernelVariant(std::string_view name) {
     return nullptr;
 }
 
-// Asked anew on every call (a few instructions) so the module keeps no state.
 const KernelVariant& bestKernelVariant() {
     for (auto it = std::rbegin(compiledVariants); it != std::rend(compiledVariants); ++it) {
         if (it->isSupported()) return *it;

@@ -4,9 +4,17 @@
 
 MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
                                   const std::vector<Matrix>& inputs) {
+    MatrixCallResult result;
     std::vector<mxArray*> arrays;
     for (const Matrix& input : inputs) {
         mxArray* array = standinCreateArray(StandinClass::RealDouble, input.rows, input.columns);
+        if (array == nullptr || input.values.size() != std::uint64_t{input.rows} * input.columns) {
+            result.hostProblem = "cannot hold a " + std::to_string(input.rows) + " x " +
+                                 std::to_string(input.columns) + " input matrix";
+            mxDestroyArray(array);
+            for (mxArray* made : arrays) mxDestroyArray(made);
+            return result;
+        }
         std::copy(input.values.begin(), input.values.end(), mxGetPr(array));
         arrays.push_back(array);
     }
@@ -14,7 +22,6 @@ MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
     // A host always has room for the first result, even when none was asked for.
     std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
 
-    MatrixCallResult result;
     result.finished =
         standinCallGateway(gateway, outputCount, outputs.data(),
                            static_cast<int>(inputSlots.size()), inputSlots.data(), result.message);

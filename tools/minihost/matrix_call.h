@@ -8,7 +8,8 @@
 #include "standin_host.h"
 
 struct MatrixCallResult {
-    bool finished = false;  // false: the module raised `message`
+    std::string hostProblem;  // not empty: the stand-in could not make the call
+    bool finished = false;    // false: the module raised `message`
     std::string message;
     bool hasImage = false;  // the first output slot was filled
     Matrix image;

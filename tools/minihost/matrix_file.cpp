@@ -30,15 +30,17 @@ bool readMatrixFile(const std::string& path, Matrix& matrix, std::string& error)
     }
     matrix.rows = readUint32(bytes.data());
     matrix.columns = readUint32(bytes.data() + 4);
+    // rows x columns fits in 64 bits, but x 8 may not: compare element counts.
     const std::uint64_t count = std::uint64_t{matrix.rows} * matrix.columns;
-    if (bytes.size() - 8 != count * 8) {
+    const std::uint64_t dataBytes = bytes.size() - 8;
+    if (dataBytes % 8 != 0 || dataBytes / 8 != count) {
         error = path + ": malformed matrix file: " + std::to_string(matrix.rows) + " x " +
-                std::to_string(matrix.columns) + " needs " + std::to_string(count * 8) +
-                " data bytes, found " + std::to_string(bytes.size() - 8);
+                std::to_string(matrix.columns) + " needs " + std::to_string(count) +
+                " doubles, found " + std::to_string(dataBytes) + " data bytes";
         return false;
     }
     matrix.values.resize(count);
-    if (count > 0) std::memcpy(matrix.values.data(), bytes.data() + 8, count * 8);
+    if (count > 0) std::memcpy(matrix.values.data(), bytes.data() + 8, dataBytes);
     return true;
 }
 

@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     if (!module) return loaderError(error);
 
     const MatrixCallResult result = callWithMatrices(module->gateway(), outputCount, inputs);
+    if (!result.hostProblem.empty()) return loaderError(result.hostProblem);
     if (!result.finished) {
         std::fprintf(stderr, "%s\n", result.message.c_str());
         return 1;

@@ -29,6 +29,7 @@ enum class StandinClass {
 using GatewayFunction = void (*)(int, mxArray**, int, const mxArray**);
 
 extern "C" {
+// Zero-filled; nullptr when rows x columns doubles cannot be held.
 STANDIN_API mxArray* standinCreateArray(StandinClass kind, std::size_t rows, std::size_t columns);
 // Dimensions without data (mxGetPr gives nullptr): lets tests pass sizes no
 // memory could hold, to check that they are refused before any read.

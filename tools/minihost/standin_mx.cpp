@@ -1,5 +1,6 @@
 // Stand-in array library (libmx): arrays are a class tag, two dimensions and
 // a buffer of doubles, zero-filled on creation.
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -21,7 +22,17 @@ long arrayReads = 0;
 extern "C" {
 
 STANDIN_API mxArray* standinCreateArray(StandinClass kind, std::size_t rows, std::size_t columns) {
-    auto* array = new mxArray_tag{kind, rows, columns, std::vector<double>(rows * columns, 0.0)};
+    std::size_t elements = 0;
+    if (__builtin_mul_overflow(rows, columns, &elements) ||
+        elements > std::vector<double>().max_size()) {
+        return nullptr;
+    }
+    mxArray_tag* array = nullptr;
+    try {
+        array = new mxArray_tag{kind, rows, columns, std::vector<double>(elements, 0.0)};
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     ++liveArrays;
     return array;
 }
@@ -74,11 +85,18 @@ STANDIN_API bool mxIsSparse(const mxArray* array) {
     return array->kind == StandinClass::SparseDouble;
 }
 
-// Negative sizes are refused, as a host refuses them: the module must never ask.
+// Negative sizes are refused, as a host refuses them: the module must never
+// ask. A host that cannot find the memory ends the whole call, never returning
+// a null handle; the stand-in ends its process with a message of its own.
 STANDIN_API mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity) {
     if (rows < 0 || columns < 0 || complexity != mxREAL) std::abort();
-    return standinCreateArray(StandinClass::RealDouble, static_cast<std::size_t>(rows),
-                              static_cast<std::size_t>(columns));
+    mxArray* array = standinCreateArray(StandinClass::RealDouble, static_cast<std::size_t>(rows),
+                                        static_cast<std::size_t>(columns));
+    if (array == nullptr) {
+        std::fprintf(stderr, "stand-in host: out of memory for a %d x %d matrix\n", rows, columns);
+        std::exit(2);
+    }
+    return array;
 }
 
 }  // extern "C"

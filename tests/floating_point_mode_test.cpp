@@ -1,0 +1,142 @@
+// The image does not depend on the caller's floating-point mode: a caller
+// that flushes subnormals to zero or rounds in another direction gets the
+// default mode's bytes, and finds its own mode unchanged after the call.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quelmor/kernel_variants.h"
+#include "quelmor/parallel.h"
+
+namespace {
+
+constexpr unsigned defaultMode = 0x1F80;
+constexpr unsigned flushToZero = 0x8000;
+constexpr unsigned denormalsAreZero = 0x0040;
+constexpr unsigned roundDown = 0x2000;
+constexpr unsigned roundUp = 0x4000;
+constexpr unsigned roundTowardZero = 0x6000;
+
+struct CallerMode {
+    const char* name;
+    unsigned mxcsr;
+};
+const CallerMode callerModes[] = {
+    {"flush-to-zero and denormals-are-zero", defaultMode | flushToZero | denormalsAreZero},
+    {"round down", defaultMode | roundDown},
+    {"round up", defaultMode | roundUp},
+    {"round toward zero", defaultMode | roundTowardZero},
+    // Unmasked invalid and overflow exceptions: Inf - Inf in a sample must not trap.
+    {"invalid and overflow unmasked", defaultMode & ~0x0081u},
+};
+
+// Samples around the subnormal range and with many significant bits, so
+// both flushing and directed rounding change the sums.
+struct Scene {
+    int side = 37;
+    int detectorCount = 2 * 27 + 5;
+    std::vector<double> projections, cosines, sines;
+
+    Scene() {
+        std::mt19937_64 random(7);
+        std::uniform_real_distribution<double> unit(-1, 1);
+        const int views = 23;
+        for (int v = 0; v < views; ++v) {
+            cosines.push_back(std::cos(0.137 * v));
+            sines.push_back(std::sin(0.137 * v));
+        }
+        projections.resize(static_cast<std::size_t>(views) * detectorCount);
+        for (std::size_t i = 0; i < projections.size(); ++i) {
+            projections[i] = i % 3 == 0 ? unit(random) * 1e-308 : unit(random) / 3;
+        }
+        projections[5] = INFINITY;
+        projections[detectorCount + 5] = -INFINITY;
+    }
+    quelmor::SweepJob job(std::vector<double>& image, int interpCode) const {
+        image.assign(static_cast<std::size_t>(side) * side, 0.0);
+        return {image.data(), projections.data(), detectorCount, cosines.data(),
+                sines.data(), static_cast<int>(cosines.size()), side, interpCode};
+    }
+};
+
+// Runs `sweep` with the thread in `mxcsr`; returns the mode found afterwards.
+unsigned runInMode(unsigned mxcsr, const std::function<void()>& sweep) {
+    _mm_setcsr(mxcsr);
+    sweep();
+    const unsigned after = _mm_getcsr();
+    _mm_setcsr(defaultMode);
+    return after;
+}
+
+struct Entry {
+    std::string name;
+    std::function<void(const quelmor::SweepJob&)> run;
+};
+
+std::vector<Entry> entries() {
+    std::vector<Entry> result;
+    for (const quelmor::KernelVariant& variant : quelmor::kernelVariants()) {
+        if (!variant.isSupported()) continue;
+        result.push_back({std::string(variant.name), [&variant](const quelmor::SweepJob& job) {
+                              variant.sweepColumns(job, 0, job.imageSize);
+                          }});
+    }
+    result.push_back({"accumulateViews", [](const quelmor::SweepJob& job) {
+                          quelmor::accumulateViews(job.image, job.projections, job.detectorCount,
+                                                   job.cosines, job.sines, job.viewCount,
+                                                   job.imageSize, job.interpCode);
+                      }});
+    result.push_back({"3 threads", [](const quelmor::SweepJob& job) {
+                          quelmor::accumulateViewsParallel(job, 3);
+                      }});
+    return result;
+}
+
+TEST(FloatingPointMode, EveryEntryGivesTheDefaultModesBytesAndRestoresTheCallersMode) {
+    const Scene scene;
+    for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
+        std::vector<double> expected;
+        const quelmor::SweepJob referenceJob = scene.job(expected, code);
+        quelmor::findKernelVariant("reference")->sweepColumns(referenceJob, 0, scene.side);
+        for (const Entry& entry : entries()) {
+            for (const CallerMode& mode : callerModes) {
+                std::vector<double> image;
+                const quelmor::SweepJob job = scene.job(image, code);
+                const unsigned after = runInMode(mode.mxcsr, [&] { entry.run(job); });
+                EXPECT_EQ(after, mode.mxcsr) << entry.name << ", " << mode.name;
+                EXPECT_EQ(std::memcmp(image.data(), expected.data(), image.size() * sizeof(double)),
+                          0)
+                    << entry.name << ", " << mode.name << ", code " << code;
+            }
+        }
+    }
+}
+
+// Without the guard this scene would come out otherwise: check that it can
+// tell the modes apart at all: its samples scaled in each mode differ.
+TEST(FloatingPointMode, TheSceneIsSensitiveToEachMode) {
+    const Scene scene;
+    auto productsInMode = [&](unsigned mxcsr) {
+        std::vector<double> products;
+        runInMode(mxcsr, [&] {
+            for (double sample : scene.projections) {
+                volatile double scaled = sample * 0.7;
+                products.push_back(static_cast<double>(scaled));
+            }
+        });
+        return products;
+    };
+    const std::vector<double> inDefault = productsInMode(defaultMode);
+    for (const CallerMode& mode : callerModes) {
+        if (mode.mxcsr == (defaultMode & ~0x0081u)) continue;  // changes traps, not results
+        EXPECT_NE(productsInMode(mode.mxcsr), inDefault) << mode.name;
+    }
+}
+
+}  // namespace
