@@ -60,8 +60,9 @@ struct Scene {
     }
     quelmor::SweepJob job(std::vector<double>& image, int interpCode) const {
         image.assign(static_cast<std::size_t>(side) * side, 0.0);
-        return {image.data(), projections.data(), detectorCount, cosines.data(),
-                sines.data(), static_cast<int>(cosines.size()), side, interpCode};
+        return {image.data(),   projections.data(), detectorCount,
+                cosines.data(), sines.data(),       static_cast<int>(cosines.size()),
+                side,           interpCode};
     }
 };
 

@@ -34,7 +34,7 @@ void referenceSweep(std::vector<double>& image, const std::vector<double>& sampl
                     int detectorCount, const std::vector<double>& cosines,
                     const std::vector<double>& sines, int imageSize, int interpCode) {
     image.assign(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-    const quelmor::SweepJob job{image.data(),  samples.data(), detectorCount,
+    const quelmor::SweepJob job{image.data(),   samples.data(), detectorCount,
                                 cosines.data(), sines.data(),   static_cast<int>(cosines.size()),
                                 imageSize,      interpCode};
     quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
@@ -298,9 +298,9 @@ TEST_F(Gateway, CountsBeyondThe32BitRangeAreRefusedBeforeAnyRead) {
                    "Input 2 (cosines) has more than 2147483647 elements.");
     if constexpr (sizeof(std::size_t) == 8) {
         // 2^32 x 2^32 elements wrap to 0 in 64 bits: not an empty set of views.
-        expectRejected(sceneWith({{1, standinCreateShapeOnly(std::size_t{1} << 32,
-                                                             std::size_t{1} << 32)}}),
-                       "Input 2 (cosines) has more than 2147483647 elements.");
+        expectRejected(
+            sceneWith({{1, standinCreateShapeOnly(std::size_t{1} << 32, std::size_t{1} << 32)}}),
+            "Input 2 (cosines) has more than 2147483647 elements.");
     }
     expectRejected(sceneWith({{0, standinCreateShapeOnly(2147483648u, 3)}}),
                    "Input 1 (projections) has more than 2147483647 rows.");

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <set>
-#include <sstream>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -150,9 +150,8 @@ std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
 }
 
 std::vector<double> variantImage(const KernelVariant& variant, const Scenario& scenario) {
-    return guardedImage(scenario, [&](const SweepJob& job) {
-        variant.sweepColumns(job, 0, scenario.imageSize);
-    });
+    return guardedImage(
+        scenario, [&](const SweepJob& job) { variant.sweepColumns(job, 0, scenario.imageSize); });
 }
 
 std::vector<double> referenceImage(const Scenario& scenario) {

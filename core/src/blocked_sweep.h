@@ -12,7 +12,6 @@
 // load, store and transpose(Real (&rows)[width]).
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +20,14 @@
 
 namespace quelmor::detail {
 namespace {
+
+// Not std::min: an out-of-line copy of a standard template is a weak symbol
+// that the linker may take from a wider instruction set's object and run on
+// the baseline path. Everything these units compile has internal linkage.
+template <class T>
+T smaller(T a, T b) {
+    return b < a ? b : a;
+}
 
 template <class Lanes, class Sampler, int Views>
 struct ViewPass {
@@ -74,7 +81,7 @@ struct ViewPass {
         // staging square; its spare lanes are never written back.
         for (; k < side; k += width) {
             const std::int32_t rows =
-                static_cast<std::int32_t>(std::min<std::ptrdiff_t>(width, side - k));
+                static_cast<std::int32_t>(smaller<std::ptrdiff_t>(width, side - k));
             alignas(64) double staged[width][width] = {};
             for (int lane = 0; lane < columns; ++lane) {
                 for (int row = 0; row < rows; ++row)
@@ -101,7 +108,7 @@ void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int
         // Column blocks outermost: a block's pixels stay in cache while every
         // view passes over them.
         for (std::int32_t j = firstColumn; j < endColumn; j += width) {
-            const std::int32_t columns = std::min(width, endColumn - j);
+            const std::int32_t columns = smaller(width, endColumn - j);
             double* blockTop = job.image + j * side;
             std::int32_t v = 0;
             for (; v + viewsPerPass <= job.viewCount; v += viewsPerPass) {

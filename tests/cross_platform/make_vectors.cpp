@@ -1,8 +1,9 @@
 // Writes the shared call vectors that every build of the module (Linux,
 // 32-bit Windows under Wine, GNU Octave) must answer identically: one folder
 // per call holding in1..inK as matrix files and `nargout`, the number of
-// results asked for. With --fuzz-seeds, writes the same calls (those small
-// enough) in the byte form gateway_fuzzer decodes, as its seed corpus.
+// results asked for. The seeded random calls also hold `expected`, the
+// reference sweep's image, which every build must match. With --fuzz-seeds, writes the same calls
+// (those small enough) in the byte form gateway_fuzzer decodes, as its seed corpus.
 //
 //   make_vectors DIR
 //   make_vectors --fuzz-seeds DIR
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "matrix_file.h"
+#include "quelmor/kernel_variants.h"
 
 namespace {
 
@@ -25,7 +27,25 @@ struct Call {
     std::string name;
     std::vector<Matrix> inputs;
     int outputCount = 1;
+    bool withExpected = false;
 };
+
+// The reference sweep's image for a well-formed call.
+Matrix referenceImage(const Call& call) {
+    const auto side = static_cast<std::int32_t>(call.inputs[3].values[0]);
+    Matrix image{static_cast<std::uint32_t>(side), static_cast<std::uint32_t>(side),
+                 std::vector<double>(static_cast<std::size_t>(side) * side, 0.0)};
+    const quelmor::SweepJob job{image.values.data(),
+                                call.inputs[0].values.data(),
+                                static_cast<std::int32_t>(call.inputs[0].rows),
+                                call.inputs[1].values.data(),
+                                call.inputs[2].values.data(),
+                                static_cast<std::int32_t>(call.inputs[1].values.size()),
+                                side,
+                                static_cast<std::int32_t>(call.inputs[4].values[0])};
+    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, side);
+    return image;
+}
 
 Matrix column(std::vector<double> values) {
     return Matrix{static_cast<std::uint32_t>(values.size()), 1, std::move(values)};
@@ -48,6 +68,56 @@ Call randomScene(const std::string& name, int side, int detectorCount,
     for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i)
         projections.values.push_back(sample(random));
     return {name, {projections, column(cosines), column(sines), scalar(side), scalar(interpCode)}};
+}
+
+// Seeded random calls of every size class around the vector widths: random
+// angles or coefficients, short and fitting detectors, infinite samples (no
+// NaN inputs, so every NaN pixel is the processor's one default NaN and the
+// builds agree on its bytes too).
+void addRandomCalls(std::vector<Call>& calls, int count) {
+    std::mt19937_64 random(20261208);
+    auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int i = 0; i < count; ++i) {
+        const int side = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
+        const int fitting = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
+        const int detectors = uniform(0, 4) == 0 ? uniform(1, fitting) : fitting + uniform(0, 3);
+        const int views = uniform(1, 24);
+        std::vector<double> cosines, sines;
+        for (int v = 0; v < views; ++v) {
+            switch (uniform(0, 3)) {
+                case 0:
+                    cosines.push_back(unit(random) * 2.5);
+                    sines.push_back(unit(random) * 2.5);
+                    break;
+                case 1:
+                    cosines.push_back(uniform(-2, 2) * 0.5);
+                    sines.push_back(uniform(-2, 2) * 0.25);
+                    break;
+                default: {
+                    const double angle = (unit(random) + 1) * std::numbers::pi;
+                    cosines.push_back(std::cos(angle));
+                    sines.push_back(std::sin(angle));
+                }
+            }
+        }
+        Matrix projections{
+            static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
+        for (int e = 0; e < detectors * views; ++e) {
+            const int kind = uniform(0, 49);
+            projections.values.push_back(kind == 0   ? INFINITY
+                                         : kind == 1 ? -INFINITY
+                                         : kind == 2 ? 4e-320
+                                                     : unit(random) * 10);
+        }
+        const double code = uniform(0, 1);
+        calls.push_back({"random_" + std::to_string(i),
+                         {projections, column(cosines), column(sines), scalar(side), scalar(code)},
+                         1,
+                         true});
+    }
 }
 
 std::vector<Call> allCalls() {
@@ -130,6 +200,7 @@ std::vector<Call> allCalls() {
     six.inputs.push_back(scalar(1));
     calls.push_back(six);
     calls.push_back({"no_views", {Matrix{}, Matrix{}, Matrix{}, scalar(4), scalar(1)}});
+    addRandomCalls(calls, 300);
     return calls;
 }
 
@@ -178,6 +249,11 @@ int main(int argc, char** argv) {
             }
         }
         std::ofstream(folder / "nargout") << call.outputCount << "\n";
+        if (call.withExpected &&
+            !writeMatrixFile((folder / "expected").string(), referenceImage(call), error)) {
+            std::fprintf(stderr, "make_vectors: %s\n", error.c_str());
+            return 1;
+        }
         ++written;
     }
     std::printf("%d calls written to %s\n", written, directory.c_str());

@@ -13,7 +13,8 @@ struct CallFrame {
     std::string message;
 };
 
-CallFrame* currentCall = nullptr;
+// Each thread's innermost call, so threads may call modules at once.
+thread_local CallFrame* currentCall = nullptr;
 
 // False when the gateway raised an error. Nothing here lives across the jump.
 bool runUntilError(CallFrame& frame, GatewayFunction gateway, int outputCount, mxArray** outputs,

@@ -1,5 +1,6 @@
 // Stand-in array library (libmx): arrays are a class tag, two dimensions and
 // a buffer of doubles, zero-filled on creation.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -14,9 +15,10 @@ struct mxArray_tag {
     std::vector<double> data;
 };
 
+// Counters shared by every thread that calls through the stand-in.
 namespace {
-long liveArrays = 0;
-long arrayReads = 0;
+std::atomic<long> liveArrays = 0;
+std::atomic<long> arrayReads = 0;
 }  // namespace
 
 extern "C" {
