@@ -1,5 +1,8 @@
 #include "phantom.h"
 
+#include <fftw3.h>
+
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -78,30 +81,57 @@ std::vector<double> sinogram(int side, int detectorCount, int views) {
     return result;
 }
 
+double rampKernel(int n) {
+    if (n == 0) return 0.25;
+    if (n % 2 == 0) return 0.0;
+    return -1.0 / (std::numbers::pi * std::numbers::pi * n * n);
+}
+
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount,
                                  int views) {
-    std::vector<double> kernel(2 * detectorCount - 1, 0.0);  // offsets -(M-1) .. M-1
-    for (int n = -(detectorCount - 1); n < detectorCount; ++n) {
-        double value = 0.0;
-        if (n == 0) {
-            value = 0.25;
-        } else if (n % 2 != 0) {
-            value = -1.0 / (std::numbers::pi * std::numbers::pi * n * n);
-        }
-        kernel[n + detectorCount - 1] = value;
-    }
     std::vector<double> filtered(sinogram.size(), 0.0);
+    if (detectorCount <= 0 || views <= 0) return filtered;
+    // Zero padding to at least 2M - 1 samples makes the circular convolution
+    // of the transform the linear one: nothing wraps around.
+    int padded = 1;
+    while (padded < 2 * detectorCount - 1) padded *= 2;
+    const int bins = padded / 2 + 1;
+    double* signal = fftw_alloc_real(padded);
+    fftw_complex* spectrum = fftw_alloc_complex(bins);
+    fftw_complex* kernelSpectrum = fftw_alloc_complex(bins);
+    const fftw_plan forward = fftw_plan_dft_r2c_1d(padded, signal, spectrum, FFTW_ESTIMATE);
+    const fftw_plan backward = fftw_plan_dft_c2r_1d(padded, spectrum, signal, FFTW_ESTIMATE);
+
+    std::fill(signal, signal + padded, 0.0);
+    for (int n = 0; n < detectorCount; ++n) {
+        signal[n] = rampKernel(n);
+        if (n > 0) signal[padded - n] = rampKernel(-n);
+    }
+    fftw_execute(forward);
+    std::copy(&spectrum[0][0], &spectrum[0][0] + 2 * bins, &kernelSpectrum[0][0]);
+
     for (int view = 0; view < views; ++view) {
         const double* in = &sinogram[static_cast<std::size_t>(view) * detectorCount];
-        double* out = &filtered[static_cast<std::size_t>(view) * detectorCount];
-        for (int b = 0; b < detectorCount; ++b) {
-            double sum = 0.0;
-            for (int source = 0; source < detectorCount; ++source) {
-                sum += in[source] * kernel[b - source + detectorCount - 1];
-            }
-            out[b] = sum;
+        std::fill(signal, signal + padded, 0.0);
+        std::copy(in, in + detectorCount, signal);
+        fftw_execute(forward);
+        for (int k = 0; k < bins; ++k) {
+            const double re =
+                spectrum[k][0] * kernelSpectrum[k][0] - spectrum[k][1] * kernelSpectrum[k][1];
+            const double im =
+                spectrum[k][0] * kernelSpectrum[k][1] + spectrum[k][1] * kernelSpectrum[k][0];
+            spectrum[k][0] = re / padded;
+            spectrum[k][1] = im / padded;
         }
+        fftw_execute(backward);
+        std::copy(signal, signal + detectorCount,
+                  &filtered[static_cast<std::size_t>(view) * detectorCount]);
     }
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(backward);
+    fftw_free(signal);
+    fftw_free(spectrum);
+    fftw_free(kernelSpectrum);
     return filtered;
 }
 

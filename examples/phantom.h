@@ -16,8 +16,12 @@ std::vector<double> rasterize(int side);
 // angle v*pi/views.
 std::vector<double> sinogram(int side, int detectorCount, int views);
 
-// Convolves every view with the discrete ramp kernel (1/4 at 0, -1/(pi n)^2
-// at odd n, 0 at even n), the detector zero beyond its ends.
+// The discrete ramp kernel in units of one detector spacing: 1/4 at 0,
+// -1/(pi n)^2 at odd n, 0 at even n.
+double rampKernel(int n);
+
+// Convolves every view with rampKernel, the detector zero beyond its ends,
+// through FFTW's transforms of the zero-padded view.
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views);
 
 int detectorCountFor(int side);  // 2*ceil(0.7072*side) + 5: the image's diagonal

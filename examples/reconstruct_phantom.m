@@ -25,12 +25,8 @@ function [image, rmse] = reconstruct_phantom (side = 256, views = 180, sampler =
   endfor
   projections *= side / 2;
 
-  ## Ramp filter: the exact discrete kernel, 1/4 at 0, -1/(pi n)^2 at odd n.
-  n = -(detectors-1):(detectors-1);
-  h = zeros (size (n));
-  h(n == 0) = 1/4;
-  h(mod (n, 2) == 1) = -1 ./ (pi * n(mod (n, 2) == 1)).^2;
-  filtered = conv2 (projections, h', "same");
+  ## Ramp filter (examples/ramp_filter.m): the exact discrete kernel through the FFT.
+  filtered = ramp_filter (projections);
 
   ## The backprojection, then the scale pi/V: filtering, angles and scaling
   ## are the caller's, Quelmor only sums.

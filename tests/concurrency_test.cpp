@@ -24,7 +24,8 @@ std::vector<Matrix> sceneFor(int thread, int callIndex) {
     const int side = 3 + (thread * 7 + callIndex * 5) % 30;
     const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
     const int views = 1 + (thread + callIndex) % 12;
-    Matrix projections{static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
+    Matrix projections{
+        static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
     for (int e = 0; e < detectors * views; ++e)
         projections.values.push_back(std::sin(0.01 * e + thread) * (callIndex + 1));
     Matrix cosines{1, static_cast<std::uint32_t>(views), {}}, sines = cosines;
@@ -41,9 +42,8 @@ bool sameOutcome(const MatrixCallResult& a, const MatrixCallResult& b) {
     return a.finished == b.finished && a.message == b.message && a.hasImage == b.hasImage &&
            a.image.rows == b.image.rows && a.image.columns == b.image.columns &&
            a.image.values.size() == b.image.values.size() &&
-           (a.image.values.empty() ||
-            std::memcmp(a.image.values.data(), b.image.values.data(),
-                       a.image.values.size() * sizeof(double)) == 0);
+           (a.image.values.empty() || std::memcmp(a.image.values.data(), b.image.values.data(),
+                                                  a.image.values.size() * sizeof(double)) == 0);
 }
 
 TEST(Concurrency, EightThreadsCallingAtOnceGetTheSingleThreadedAnswers) {

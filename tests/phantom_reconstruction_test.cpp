@@ -3,6 +3,7 @@
 // what the error measures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -12,10 +13,28 @@
 
 namespace {
 
-std::vector<double> reconstruct(int side, int views, int interpCode) {
+// Quelmor(filtered, cosines, sines, side, code) through the module, scaled by pi/V.
+std::vector<double> backprojectThroughModule(const std::vector<double>& filtered, int detectorCount,
+                                             const std::vector<double>& cosines,
+                                             const std::vector<double>& sines, int side,
+                                             int interpCode) {
     std::string error;
     const auto module = LoadedModule::open(QUELMOR_MODULE_PATH, error);
     EXPECT_NE(module, nullptr) << error;
+    const auto count = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
+    const std::size_t views = cosines.size();
+    const MatrixCallResult call =
+        callWithMatrices(module->gateway(), 1,
+                         {Matrix{count(detectorCount), count(views), filtered},
+                          Matrix{1, count(views), cosines}, Matrix{1, count(views), sines},
+                          Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
+    EXPECT_TRUE(call.finished) << call.message;
+    std::vector<double> image = call.image.values;
+    for (double& pixel : image) pixel *= std::numbers::pi / static_cast<double>(views);
+    return image;
+}
+
+std::vector<double> reconstruct(int side, int views, int interpCode) {
     const int detectorCount = phantom::detectorCountFor(side);
     const auto filtered =
         phantom::rampFiltered(phantom::sinogram(side, detectorCount, views), detectorCount, views);
@@ -24,16 +43,7 @@ std::vector<double> reconstruct(int side, int views, int interpCode) {
         cosines.push_back(std::cos(phantom::viewAngle(v, views)));
         sines.push_back(std::sin(phantom::viewAngle(v, views)));
     }
-    const auto count = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
-    const MatrixCallResult call =
-        callWithMatrices(module->gateway(), 1,
-                         {Matrix{count(detectorCount), count(views), filtered},
-                          Matrix{1, count(views), cosines}, Matrix{1, count(views), sines},
-                          Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
-    EXPECT_TRUE(call.finished) << call.message;
-    std::vector<double> image = call.image.values;
-    for (double& pixel : image) pixel *= std::numbers::pi / views;
-    return image;
+    return backprojectThroughModule(filtered, detectorCount, cosines, sines, side, interpCode);
 }
 
 std::vector<double> upsideDown(const std::vector<double>& image, int side) {
@@ -71,6 +81,90 @@ TEST(PhantomReconstruction, ErrorIsSmallAndWouldShowAWrongOrientationOrCentre) {
     EXPECT_LT(linear, nearest);
     EXPECT_GT(flipped, 2 * 0.05);
     EXPECT_GT(offCentre, 2 * 0.05);
+}
+
+}  // namespace
+
+namespace {
+
+// The ramp filter as a direct O(M^2) convolution with the same kernel: what
+// the transform-based filter must reproduce.
+std::vector<double> directlyFiltered(const std::vector<double>& sinogram, int detectorCount,
+                                     int views) {
+    std::vector<double> filtered(sinogram.size(), 0.0);
+    for (int view = 0; view < views; ++view) {
+        const double* in = &sinogram[static_cast<std::size_t>(view) * detectorCount];
+        for (int b = 0; b < detectorCount; ++b) {
+            double sum = 0.0;
+            for (int source = 0; source < detectorCount; ++source)
+                sum += in[source] * phantom::rampKernel(b - source);
+            filtered[static_cast<std::size_t>(view) * detectorCount + b] = sum;
+        }
+    }
+    return filtered;
+}
+
+TEST(RampFilter, TransformMatchesTheDirectConvolution) {
+    for (int side : {1, 16, 100, 255}) {
+        const int detectorCount = phantom::detectorCountFor(side);
+        const int views = 7;
+        const auto sinogram = phantom::sinogram(side, detectorCount, views);
+        const auto fast = phantom::rampFiltered(sinogram, detectorCount, views);
+        const auto direct = directlyFiltered(sinogram, detectorCount, views);
+        double largest = 0.0, worst = 0.0;
+        for (std::size_t i = 0; i < direct.size(); ++i) {
+            largest = std::max(largest, std::fabs(direct[i]));
+            worst = std::max(worst, std::fabs(fast[i] - direct[i]));
+        }
+        EXPECT_LE(worst, 1e-12 * largest) << "side " << side;
+    }
+}
+
+// The README's geometry guide: with pixel size h detector spacings, pass
+// cos*h and sin*h; pixel (k, j) then lies at x = (j - c)*h, y = (c - k)*h.
+TEST(GeometryGuide, OffCentreDiscLandsWhereTheGuideSays) {
+    const int side = 64;
+    const double pixelSize = 1.5;             // in detector spacings
+    const double discX = 9.0, discY = -15.0;  // centre, in detector spacings
+    const double radius = 12.0;
+    const int detectorCount = 2 * static_cast<int>(std::ceil(0.7072 * side * pixelSize)) + 5;
+    const int views = 180;
+    std::vector<double> sinogram(static_cast<std::size_t>(detectorCount) * views, 0.0);
+    std::vector<double> cosines, sines;
+    for (int v = 0; v < views; ++v) {
+        const double theta = v * std::numbers::pi / views;
+        // The disc's chord along x*cos + y*sin = s, s = 0 on sample M/2.
+        const double centre = discX * std::cos(theta) + discY * std::sin(theta);
+        for (int b = 0; b < detectorCount; ++b) {
+            const double offset = (b - detectorCount / 2) - centre;
+            if (offset * offset < radius * radius)
+                sinogram[v * detectorCount + b] = 2 * std::sqrt(radius * radius - offset * offset);
+        }
+        cosines.push_back(std::cos(theta) * pixelSize);
+        sines.push_back(std::sin(theta) * pixelSize);
+    }
+    const auto image =
+        backprojectThroughModule(phantom::rampFiltered(sinogram, detectorCount, views),
+                                 detectorCount, cosines, sines, side, 1);
+    // Centroid of the bright pixels, in (column, row).
+    double mass = 0, column = 0, row = 0;
+    for (int j = 0; j < side; ++j) {
+        for (int k = 0; k < side; ++k) {
+            const double value = image[j * side + k];
+            if (value < 0.5) continue;
+            mass += value;
+            column += value * j;
+            row += value * k;
+        }
+    }
+    ASSERT_GT(mass, 0);
+    const double c = (side - 1) / 2;
+    EXPECT_NEAR(column / mass, c + discX / pixelSize, 0.1);
+    EXPECT_NEAR(row / mass, c - discY / pixelSize, 0.1);
+    // Inside, the density comes out near 1.
+    const int centreColumn = static_cast<int>(c + discX / pixelSize);
+    const int centreRow = static_cast<int>(c - discY / pixelSize);
+    EXPECT_NEAR(image[centreColumn * side + centreRow], 1.0, 0.1);
 }
 
 }  // namespace

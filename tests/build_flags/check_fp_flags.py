@@ -1,31 +1,46 @@
 #!/usr/bin/env python3
 """Fails unless every compile command of a build keeps floating point exact:
--ffp-contract=off, no fast-math, and SSE2 arithmetic (-msse2 -mfpmath=sse)
-when the target is 32-bit x86.
+-ffp-contract=off, no fast-math or any of its parts, and SSE2 arithmetic
+(-msse2 -mfpmath=sse) when the target is 32-bit x86. The Octave module's
+compile, run by mkoctfile outside compile_commands.json, is read from the
+commands mkoctfile logged (host/octave/mkoctfile.log) when it was built.
 
     check_fp_flags.py BUILD_DIR [--x86-32]
 """
 import json
+import os
 import re
+import shlex
 import sys
 
-# Any contraction mode but off, and the flags that license reassociation.
+# Any contraction mode but off, and the flags that license value-changing rewrites.
 CONTRACTION = re.compile(r'^-ffp-contract=(?!off$)')
-UNSAFE = re.compile(r'^-(O(?:fast)|f(?:fast|unsafe|associative)-math)')
+UNSAFE = re.compile(r'^-(Ofast|ffast-math|funsafe-math-optimizations|fassociative-math'
+                    r'|freciprocal-math|ffinite-math-only|fno-signed-zeros)$')
 
 build, x86_32 = sys.argv[1], '--x86-32' in sys.argv[2:]
-commands = json.load(open(f'{build}/compile_commands.json'))
+compiles = []
+for entry in json.load(open(f'{build}/compile_commands.json')):
+    words = entry['arguments'] if 'arguments' in entry else shlex.split(entry['command'])
+    compiles.append((entry['file'], words))
+octave_log = f'{build}/host/octave/mkoctfile.log'
+if os.path.exists(octave_log):
+    for line in open(octave_log):
+        words = shlex.split(line)
+        if words and '-c' in words:
+            sources = [w for w in words if w.endswith(('.cpp', '.cc', '.c'))]
+            compiles.append(('Octave module: ' + ' '.join(sources), words))
+
 problems = []
-for entry in commands:
-    words = entry.get('command', ' '.join(entry.get('arguments', []))).split()
-    source = entry['file']
+for source, words in compiles:
     if '-ffp-contract=off' not in words or any(CONTRACTION.match(w) for w in words):
         problems.append(f'{source}: multiplies and adds may be fused')
-    if any(UNSAFE.match(w) for w in words):
-        problems.append(f'{source}: reassociation allowed')
+    unsafe = [w for w in words if UNSAFE.match(w)]
+    if unsafe:
+        problems.append(f'{source}: value-changing optimisation allowed ({" ".join(unsafe)})')
     if x86_32 and not ('-msse2' in words and '-mfpmath=sse' in words):
         problems.append(f'{source}: x87 arithmetic (no -msse2 -mfpmath=sse)')
 for problem in problems:
     print(f'check_fp_flags: {problem}', file=sys.stderr)
-print(f'check_fp_flags: {build}: {len(commands)} compile commands, {len(problems)} problems')
+print(f'check_fp_flags: {build}: {len(compiles)} compile commands, {len(problems)} problems')
 sys.exit(1 if problems else 0)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "quelmor/accumulate_views.h"
@@ -43,5 +44,8 @@ const KernelVariant* findKernelVariant(std::string_view name);
 // The last variant in kernelVariants() that this processor supports. The
 // processor is asked on every call (a few instructions): nothing is kept.
 const KernelVariant& bestKernelVariant();
+
+// The processor's model as it names itself ("AMD EPYC 7B13"), for reports.
+std::string processorName();
 
 }  // namespace quelmor
