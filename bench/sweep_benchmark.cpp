@@ -82,9 +82,9 @@ public:
         ConsoleReporter::Finalize();
         const std::string best(quelmor::bestKernelVariant().name);
         std::printf(
-            "\nGiga pixel-updates per second, and ratios within this run (best single-thread "
-            "variant: %s)\n",
-            best.c_str());
+            "\nGiga pixel-updates per second on %s, and ratios within this run (best "
+            "single-thread variant: %s)\n",
+            quelmor::processorName().c_str(), best.c_str());
         for (int side : {256, 512, 1024}) {
             for (const char* sampler : samplerNames) {
                 const std::string key = std::string(sampler) + "/" + std::to_string(side);
