@@ -3,8 +3,8 @@
 ##
 ##   octave_comparison (module_dir, side = 256, views = 180)
 function octave_comparison (module_dir, side = 256, views = 180)
-  addpath (module_dir);
-  detectors = 2 * ceil (0.7072 * side) + 5;
+  addpath (module_dir, fullfile (fileparts (mfilename ("fullpath")), "..", "examples"));
+  detectors = covering_detector_count (side);
   projections = sin ((1:detectors)' * (1:views) / 97);
   theta = (0:views-1) * pi / views;
   c = floor ((side - 1) / 2);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 
@@ -21,13 +22,13 @@ constexpr int viewCount = 360;
 const char* const samplerNames[] = {"nearest", "linear"};
 
 struct Scene {
-    int side;
+    int imageSize;
     int detectorCount;
     std::vector<double> projections, cosines, sines, image;
 
     explicit Scene(int imageSize)
-        : side(imageSize),
-          detectorCount(2 * static_cast<int>(std::ceil(0.7072 * imageSize)) + 5),
+        : imageSize(imageSize),
+          detectorCount(quelmor::coveringDetectorCount(imageSize)),
           image(static_cast<std::size_t>(imageSize) * imageSize, 0.0) {
         std::mt19937_64 random(1);
         std::uniform_real_distribution<double> sample(-1, 1);
@@ -40,23 +41,23 @@ struct Scene {
     }
     quelmor::SweepJob job(int interpCode) {
         return {image.data(), projections.data(), detectorCount, cosines.data(),
-                sines.data(), viewCount,          side,          interpCode};
+                sines.data(), viewCount,          imageSize,     interpCode};
     }
 };
 
-Scene& sceneOfSide(int side) {
+Scene& sceneOfSize(int imageSize) {
     static std::map<int, Scene> scenes;
-    return scenes.try_emplace(side, side).first->second;
+    return scenes.try_emplace(imageSize, imageSize).first->second;
 }
 
 // "threads" 0 runs the variant's own single-threaded sweep.
 void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, unsigned threads,
-              int interpCode, int side) {
-    Scene& scene = sceneOfSide(side);
+              int interpCode, int imageSize) {
+    Scene& scene = sceneOfSize(imageSize);
     const quelmor::SweepJob job = scene.job(interpCode);
     for (auto _ : state) {
         if (threads == 0) {
-            variant->sweepColumns(job, 0, side);
+            variant->sweepColumns(job, 0, imageSize);
         } else {
             quelmor::accumulateViewsParallel(job, threads, variant);
         }
@@ -64,7 +65,7 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
         benchmark::ClobberMemory();
     }
     state.counters["Gup/s"] =
-        benchmark::Counter(static_cast<double>(side) * side * viewCount * 1e-9,
+        benchmark::Counter(static_cast<double>(imageSize) * imageSize * viewCount * 1e-9,
                            benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -85,13 +86,13 @@ public:
             "\nGiga pixel-updates per second on %s, and ratios within this run (best "
             "single-thread variant: %s)\n",
             quelmor::processorName().c_str(), best.c_str());
-        for (int side : {256, 512, 1024}) {
+        for (int imageSize : {256, 512, 1024}) {
             for (const char* sampler : samplerNames) {
-                const std::string key = std::string(sampler) + "/" + std::to_string(side);
+                const std::string key = std::string(sampler) + "/" + std::to_string(imageSize);
                 const double reference = rate("reference/" + key);
                 const double fast = rate(best + "/" + key);
                 if (reference <= 0) continue;
-                std::printf("side %4d %-7s reference %6.3f", side, sampler, reference);
+                std::printf("side %4d %-7s reference %6.3f", imageSize, sampler, reference);
                 for (const auto& variant : quelmor::kernelVariants()) {
                     const double value = rate(std::string(variant.name) + "/" + key);
                     if (value > 0 && variant.name != "reference") {
@@ -127,13 +128,14 @@ private:
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    for (int side : {256, 512, 1024}) {
+    for (int imageSize : {256, 512, 1024}) {
         for (int code : {0, 1}) {
-            const std::string suffix = std::string(samplerNames[code]) + "/" + std::to_string(side);
+            const std::string suffix =
+                std::string(samplerNames[code]) + "/" + std::to_string(imageSize);
             for (const auto& variant : quelmor::kernelVariants()) {
                 if (!variant.isSupported()) continue;
                 benchmark::RegisterBenchmark((std::string(variant.name) + "/" + suffix).c_str(),
-                                             runSweep, &variant, 0u, code, side)
+                                             runSweep, &variant, 0u, code, imageSize)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
             }
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
                 if (threads > cores) continue;
                 benchmark::RegisterBenchmark(
                     ("threads" + std::to_string(threads) + "/" + suffix).c_str(), runSweep,
-                    &quelmor::bestKernelVariant(), threads, code, side)
+                    &quelmor::bestKernelVariant(), threads, code, imageSize)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
             }

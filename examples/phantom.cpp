@@ -26,16 +26,14 @@ double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 
 }  // namespace
 
-int detectorCountFor(int side) { return 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5; }
-
 double viewAngle(int view, int views) { return view * std::numbers::pi / views; }
 
-std::vector<double> rasterize(int side) {
-    const int center = (side - 1) / 2;
-    const double scale = side / 2.0;
-    std::vector<double> image(static_cast<std::size_t>(side) * side, 0.0);
-    for (int j = 0; j < side; ++j) {
-        for (int k = 0; k < side; ++k) {
+std::vector<double> rasterize(int imageSize) {
+    const int center = (imageSize - 1) / 2;
+    const double scale = imageSize / 2.0;
+    std::vector<double> image(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
+    for (int j = 0; j < imageSize; ++j) {
+        for (int k = 0; k < imageSize; ++k) {
             const double x = (j - center) / scale;
             const double y = (center - k) / scale;
             double value = 0.0;
@@ -48,14 +46,14 @@ std::vector<double> rasterize(int side) {
                     (u * u) / (e.semiAxisX * e.semiAxisX) + (v * v) / (e.semiAxisY * e.semiAxisY);
                 if (r <= 1.0) value += e.density;
             }
-            image[static_cast<std::size_t>(j) * side + k] = value;
+            image[static_cast<std::size_t>(j) * imageSize + k] = value;
         }
     }
     return image;
 }
 
-std::vector<double> sinogram(int side, int detectorCount, int views) {
-    const double scale = side / 2.0;
+std::vector<double> sinogram(int imageSize, int detectorCount, int views) {
+    const double scale = imageSize / 2.0;
     const int detectorCenter = detectorCount / 2;
     std::vector<double> result(static_cast<std::size_t>(detectorCount) * views, 0.0);
     for (int view = 0; view < views; ++view) {

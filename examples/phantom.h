@@ -9,12 +9,12 @@ namespace phantom {
 
 // Pixel (k, j) of a side-N image lies at x = j - c, y = c - k with
 // c = (N - 1) div 2, in pixel units; the phantom's unit disc spans N/2 pixels.
-std::vector<double> rasterize(int side);
+std::vector<double> rasterize(int imageSize);
 
 // detectorCount x views, column-major: exact line integrals of the ellipses
 // (in pixel units) at detector coordinates b - detectorCount/2, view v at
 // angle v*pi/views.
-std::vector<double> sinogram(int side, int detectorCount, int views);
+std::vector<double> sinogram(int imageSize, int detectorCount, int views);
 
 // The discrete ramp kernel in units of one detector spacing: 1/4 at 0,
 // -1/(pi n)^2 at odd n, 0 at even n.
@@ -24,7 +24,6 @@ double rampKernel(int n);
 // through FFTW's transforms of the zero-padded view.
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views);
 
-int detectorCountFor(int side);  // 2*ceil(0.7072*side) + 5: the image's diagonal
 double viewAngle(int view, int views);
 double rootMeanSquareError(const std::vector<double>& a, const std::vector<double>& b);
 

@@ -17,12 +17,13 @@
 #include "module_loader.h"
 #include "phantom.h"
 #include "png_image.h"
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 
 namespace {
 
 struct Options {
-    int side = 256;
+    int imageSize = 256;
     int views = 180;
     int interpCode = 1;
     std::string outputDirectory = "out";
@@ -61,7 +62,7 @@ std::string parseOptions(int argc, char** argv, Options& options) {
         if (i + 1 >= argc) return flag + " needs a value";
         const std::string value = argv[++i];
         if (flag == "--side") {
-            if (!parseInt(value, 1, 4096, options.side))
+            if (!parseInt(value, 1, 4096, options.imageSize))
                 return "--side must be a whole number from 1 to 4096, not '" + value + "'";
         } else if (flag == "--views") {
             if (!parseInt(value, 1, 10000, options.views))
@@ -107,10 +108,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const int side = options.side, views = options.views;
-    const int detectorCount = phantom::detectorCountFor(side);
-    const std::vector<double> truth = phantom::rasterize(side);
-    const std::vector<double> projections = phantom::sinogram(side, detectorCount, views);
+    const int imageSize = options.imageSize, views = options.views;
+    const int detectorCount = quelmor::coveringDetectorCount(imageSize);
+    const std::vector<double> truth = phantom::rasterize(imageSize);
+    const std::vector<double> projections = phantom::sinogram(imageSize, detectorCount, views);
     const std::vector<double> filtered = phantom::rampFiltered(projections, detectorCount, views);
     std::vector<double> cosines, sines;
     for (int v = 0; v < views; ++v) {
@@ -120,11 +121,12 @@ int main(int argc, char** argv) {
 
     // Quelmor(filtered, cosines, sines, side, code), as a host user calls it.
     const auto started = std::chrono::steady_clock::now();
-    const MatrixCallResult call = callWithMatrices(
-        module->gateway(), 1,
-        {Matrix{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(views),
-                filtered},
-         rowOf(cosines), rowOf(sines), rowOf({double(side)}), rowOf({double(options.interpCode)})});
+    const MatrixCallResult call =
+        callWithMatrices(module->gateway(), 1,
+                         {Matrix{static_cast<std::uint32_t>(detectorCount),
+                                 static_cast<std::uint32_t>(views), filtered},
+                          rowOf(cosines), rowOf(sines), rowOf({double(imageSize)}),
+                          rowOf({double(options.interpCode)})});
     const double milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
@@ -143,17 +145,19 @@ int main(int argc, char** argv) {
     const std::string out = options.outputDirectory + "/";
     double sinogramMax = 0.0;
     for (double value : projections) sinogramMax = std::max(sinogramMax, value);
-    if (!writeGreyPng(out + "phantom.png", truth, side, side, 0.0, 1.0, error) ||
+    if (!writeGreyPng(out + "phantom.png", truth, imageSize, imageSize, 0.0, 1.0, error) ||
         !writeGreyPng(out + "sinogram.png", projections, detectorCount, views, 0.0, sinogramMax,
                       error) ||
-        !writeGreyPng(out + "reconstruction.png", reconstruction, side, side, 0.0, 1.0, error) ||
-        !writeGreyPng(out + "difference.png", difference, side, side, -0.25, 0.25, error)) {
+        !writeGreyPng(out + "reconstruction.png", reconstruction, imageSize, imageSize, 0.0, 1.0,
+                      error) ||
+        !writeGreyPng(out + "difference.png", difference, imageSize, imageSize, -0.25, 0.25,
+                      error)) {
         std::fprintf(stderr, "reconstruct_phantom: %s\n", error.c_str());
         return 1;
     }
-    const double updates = double(side) * side * views;
-    std::printf("side %d, %d views over [0, pi), %d detector samples, %s sampling\n", side, views,
-                detectorCount, options.interpCode ? "linear" : "nearest");
+    const double updates = double(imageSize) * imageSize * views;
+    std::printf("side %d, %d views over [0, pi), %d detector samples, %s sampling\n", imageSize,
+                views, detectorCount, options.interpCode ? "linear" : "nearest");
     std::printf("backprojection (module call): %.1f ms, %.2f giga pixel-updates/s\n", milliseconds,
                 updates / milliseconds * 1e-6);
     // The module picks its kernel with the same code as the core library linked here.

@@ -6,7 +6,7 @@
 ## Needs Quelmor.mex on the path (build/release/host/octave after the build).
 function [image, rmse] = reconstruct_phantom (side = 256, views = 180, sampler = "linear")
   code = double (strcmp (sampler, "linear"));  # 1 linear, 0 nearest
-  detectors = 2 * ceil (0.7072 * side) + 5;  # covers the image's diagonal
+  detectors = covering_detector_count (side);
   theta = (0:views-1) * pi / views;
 
   ## Exact line integrals of the ten ellipses, in pixel units; detector

@@ -65,8 +65,8 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) 
         return problem;
     }
     if (call.imageSize < 0) return "Input 4 (imageSize) must not be negative.";
-    const std::uint64_t side = static_cast<std::uint64_t>(call.imageSize);
-    if (side * side > largestCount) {
+    const std::uint64_t imageSize = static_cast<std::uint64_t>(call.imageSize);
+    if (imageSize * imageSize > largestCount) {
         return "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.";
     }
 
@@ -123,6 +123,5 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
     }
     outputs[0] = mxCreateDoubleMatrix_700(call.imageSize, call.imageSize, mxREAL);
     call.image = mxGetPr(outputs[0]);
-    quelmor::accumulateViews(call.image, call.projections, call.detectorCount, call.cosines,
-                             call.sines, call.viewCount, call.imageSize, call.interpCode);
+    quelmor::accumulateViews(call);
 }

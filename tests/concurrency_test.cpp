@@ -4,14 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kernel_buffers.h"
 #include "matrix_call.h"
 #include "module_loader.h"
+#include "quelmor/geometry_guide.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ constexpr int callsPerThread = 40;
 // A different scene for every (thread, call): sides around the vector widths,
 // both samplers, and now and then a call the module refuses.
 std::vector<Matrix> sceneFor(int thread, int callIndex) {
-    const int side = 3 + (thread * 7 + callIndex * 5) % 30;
-    const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
+    const int imageSize = 3 + (thread * 7 + callIndex * 5) % 30;
+    const int detectors = quelmor::coveringDetectorCount(imageSize);
     const int views = 1 + (thread + callIndex) % 12;
     Matrix projections{
         static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
@@ -33,7 +34,7 @@ std::vector<Matrix> sceneFor(int thread, int callIndex) {
         cosines.values.push_back(std::cos(v * std::numbers::pi / views + 0.1 * thread));
         sines.values.push_back(std::sin(v * std::numbers::pi / views + 0.1 * thread));
     }
-    const double sideValue = callIndex % 9 == 8 ? -1.0 : side;  // -1 is refused
+    const double sideValue = callIndex % 9 == 8 ? -1.0 : imageSize;  // -1 is refused
     return {projections, cosines, sines, Matrix{1, 1, {sideValue}},
             Matrix{1, 1, {static_cast<double>(callIndex % 2)}}};
 }
@@ -41,9 +42,7 @@ std::vector<Matrix> sceneFor(int thread, int callIndex) {
 bool sameOutcome(const MatrixCallResult& a, const MatrixCallResult& b) {
     return a.finished == b.finished && a.message == b.message && a.hasImage == b.hasImage &&
            a.image.rows == b.image.rows && a.image.columns == b.image.columns &&
-           a.image.values.size() == b.image.values.size() &&
-           (a.image.values.empty() || std::memcmp(a.image.values.data(), b.image.values.data(),
-                                                  a.image.values.size() * sizeof(double)) == 0);
+           quelmor::testing::sameBytes(a.image.values, b.image.values);
 }
 
 TEST(Concurrency, EightThreadsCallingAtOnceGetTheSingleThreadedAnswers) {

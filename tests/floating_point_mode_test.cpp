@@ -5,12 +5,12 @@
 #include <xmmintrin.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "kernel_buffers.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 
@@ -39,7 +39,7 @@ const CallerMode callerModes[] = {
 // Samples around the subnormal range and with many significant bits, so
 // both flushing and directed rounding change the sums.
 struct Scene {
-    int side = 37;
+    int imageSize = 37;
     int detectorCount = 2 * 27 + 5;
     std::vector<double> projections, cosines, sines;
 
@@ -59,10 +59,10 @@ struct Scene {
         projections[detectorCount + 5] = -INFINITY;
     }
     quelmor::SweepJob job(std::vector<double>& image, int interpCode) const {
-        image.assign(static_cast<std::size_t>(side) * side, 0.0);
+        image.assign(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
         return {image.data(),   projections.data(), detectorCount,
                 cosines.data(), sines.data(),       static_cast<int>(cosines.size()),
-                side,           interpCode};
+                imageSize,      interpCode};
     }
 };
 
@@ -104,15 +104,14 @@ TEST(FloatingPointMode, EveryEntryGivesTheDefaultModesBytesAndRestoresTheCallers
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
         std::vector<double> expected;
         const quelmor::SweepJob referenceJob = scene.job(expected, code);
-        quelmor::findKernelVariant("reference")->sweepColumns(referenceJob, 0, scene.side);
+        quelmor::findKernelVariant("reference")->sweepColumns(referenceJob, 0, scene.imageSize);
         for (const Entry& entry : entries()) {
             for (const CallerMode& mode : callerModes) {
                 std::vector<double> image;
                 const quelmor::SweepJob job = scene.job(image, code);
                 const unsigned after = runInMode(mode.mxcsr, [&] { entry.run(job); });
                 EXPECT_EQ(after, mode.mxcsr) << entry.name << ", " << mode.name;
-                EXPECT_EQ(std::memcmp(image.data(), expected.data(), image.size() * sizeof(double)),
-                          0)
+                EXPECT_TRUE(quelmor::testing::sameBytes(image, expected))
                     << entry.name << ", " << mode.name << ", code " << code;
             }
         }

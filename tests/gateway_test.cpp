@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "matrix_call.h"
 #include "module_loader.h"
 #include "quelmor/kernel_variants.h"
 #include "standin_host.h"
@@ -40,12 +41,7 @@ void referenceSweep(std::vector<double>& image, const std::vector<double>& sampl
     quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
 }
 
-struct CallOutcome {
-    bool finished;
-    std::string message;
-    std::size_t rows = 0, columns = 0;
-    std::vector<double> image;
-};
+using CallOutcome = MatrixCallResult;
 
 class Gateway : public ::testing::Test {
 protected:
@@ -65,20 +61,11 @@ protected:
     CallOutcome call(std::vector<mxArray*> inputs, int outputCount = 1) {
         for (mxArray* array : inputs_) mxDestroyArray(array);
         inputs_ = std::move(inputs);
-        std::vector<const mxArray*> slots(inputs_.begin(), inputs_.end());
-        std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
-        CallOutcome outcome;
-        outcome.finished =
-            standinCallGateway(module_->gateway(), outputCount, outputs.data(),
-                               static_cast<int>(slots.size()), slots.data(), outcome.message);
+        CallOutcome outcome =
+            callWithArrays(module_->gateway(), outputCount, {inputs_.begin(), inputs_.end()});
         if (outcome.finished) {
-            EXPECT_NE(outputs[0], nullptr);
-            outcome.rows = mxGetM(outputs[0]);
-            outcome.columns = mxGetN(outputs[0]);
-            const double* values = mxGetPr(outputs[0]);
-            if (values) outcome.image.assign(values, values + outcome.rows * outcome.columns);
+            EXPECT_TRUE(outcome.hasImage);
         }
-        for (mxArray* output : outputs) mxDestroyArray(output);
         return outcome;
     }
 
@@ -115,7 +102,7 @@ protected:
         // The host's state is intact: a correct call still works.
         const CallOutcome after = call(scene(5, 1));
         EXPECT_TRUE(after.finished);
-        EXPECT_EQ(after.image, kernelImage(5, 1));
+        EXPECT_EQ(after.image.values, kernelImage(5, 1));
     }
 
     static LoadedModule* module_;
@@ -154,10 +141,11 @@ TEST_F(Gateway, ImagesMatchTheKernelAndFillTheFirstSlotEvenWithNoOutputs) {
         for (int code : {0, 1}) {
             const CallOutcome outcome = call(scene(6, code), outputCount);
             ASSERT_TRUE(outcome.finished) << outcome.message;
-            EXPECT_EQ(outcome.rows, 6u);
-            EXPECT_EQ(outcome.columns, 6u);
+            EXPECT_EQ(outcome.image.rows, 6u);
+            EXPECT_EQ(outcome.image.columns, 6u);
             const std::vector<double> expected = kernelImage(6, code);
-            EXPECT_EQ(std::memcmp(outcome.image.data(), expected.data(), 36 * sizeof(double)), 0);
+            EXPECT_EQ(
+                std::memcmp(outcome.image.values.data(), expected.data(), 36 * sizeof(double)), 0);
         }
     }
 }
@@ -166,16 +154,16 @@ TEST_F(Gateway, WorkedExamplesComeOutAsWorkedByHand) {
     const std::vector<double> oneToFive = {1, 2, 3, 4, 5};
     for (double code : {0.0, 1.0}) {
         EXPECT_EQ(call({realMatrix(5, 1, oneToFive), scalar(1), scalar(0), scalar(3), scalar(code)})
-                      .image,
+                      .image.values,
                   (std::vector<double>{2, 2, 2, 3, 3, 3, 4, 4, 4}));
         EXPECT_EQ(call({realMatrix(5, 1, oneToFive), scalar(0), scalar(1), scalar(3), scalar(code)})
-                      .image,
+                      .image.values,
                   (std::vector<double>{4, 3, 2, 4, 3, 2, 4, 3, 2}));
     }
     auto tilted = [&](double code) {
         return call({realMatrix(4, 1, {10, 20, 30, 40}), scalar(0.6), scalar(0.8), scalar(2),
                      scalar(code)})
-            .image;
+            .image.values;
     };
     EXPECT_EQ(tilted(0), (std::vector<double>{30, 20, 40, 30}));
     EXPECT_EQ(tilted(1), (std::vector<double>{30, 22, 36, 28}));
@@ -196,7 +184,7 @@ TEST_F(Gateway, ImagesDoNotDependOnTheCallersFloatingPointMode) {
         subnormalScene[4] = 3e-310;
         std::vector<double> image;
         referenceSweep(image, subnormalScene, 9, {1.0, 0.6, 0.0}, {0.0, 0.8, 1.0}, 7, 1);
-        EXPECT_EQ(std::memcmp(outcome.image.data(), image.data(), 49 * sizeof(double)), 0)
+        EXPECT_EQ(std::memcmp(outcome.image.values.data(), image.data(), 49 * sizeof(double)), 0)
             << std::hex << mode;
     }
 }
@@ -204,21 +192,21 @@ TEST_F(Gateway, ImagesDoNotDependOnTheCallersFloatingPointMode) {
 TEST_F(Gateway, ScalarsAreTruncatedTowardZero) {
     CallOutcome outcome = call(scene(0.5, 1));
     ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.rows, 0u);
-    EXPECT_EQ(outcome.columns, 0u);
+    EXPECT_EQ(outcome.image.rows, 0u);
+    EXPECT_EQ(outcome.image.columns, 0u);
     outcome = call(scene(-0.9, 1));
     ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.rows, 0u);
+    EXPECT_EQ(outcome.image.rows, 0u);
 
     outcome = call(scene(3.99, 1));
     ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.rows, 3u);
-    EXPECT_EQ(outcome.image, kernelImage(3, 1));
+    EXPECT_EQ(outcome.image.rows, 3u);
+    EXPECT_EQ(outcome.image.values, kernelImage(3, 1));
 
-    EXPECT_EQ(call(scene(7, 1.9)).image, kernelImage(7, quelmor::InterpLinear));
-    EXPECT_EQ(call(scene(7, -0.9)).image, kernelImage(7, quelmor::InterpNearest));
-    EXPECT_EQ(call(scene(7, 2)).image, std::vector<double>(49, 0.0));
-    EXPECT_EQ(call(scene(7, -1)).image, std::vector<double>(49, 0.0));
+    EXPECT_EQ(call(scene(7, 1.9)).image.values, kernelImage(7, quelmor::InterpLinear));
+    EXPECT_EQ(call(scene(7, -0.9)).image.values, kernelImage(7, quelmor::InterpNearest));
+    EXPECT_EQ(call(scene(7, 2)).image.values, std::vector<double>(49, 0.0));
+    EXPECT_EQ(call(scene(7, -1)).image.values, std::vector<double>(49, 0.0));
     // The kernel's choice differs for the two codes on this scene.
     EXPECT_NE(kernelImage(7, 0), kernelImage(7, 1));
 }
@@ -236,20 +224,20 @@ TEST_F(Gateway, ViewsAreTakenInColumnMajorOrderOfTheCosines) {
     ASSERT_TRUE(outcome.finished) << outcome.message;
     std::vector<double> expected;
     referenceSweep(expected, samples, 11, cosines, sines, 6, 1);
-    EXPECT_EQ(outcome.image, expected);
+    EXPECT_EQ(outcome.image.values, expected);
 }
 
 TEST_F(Gateway, NoViewsGiveAnEmptyImageOfTheRequestedSize) {
     const CallOutcome outcome = call(
         {realMatrix(0, 0, {}), realMatrix(0, 0, {}), realMatrix(0, 0, {}), scalar(4), scalar(1)});
     ASSERT_TRUE(outcome.finished) << outcome.message;
-    EXPECT_EQ(outcome.image, std::vector<double>(16, 0.0));
+    EXPECT_EQ(outcome.image.values, std::vector<double>(16, 0.0));
 }
 
 TEST_F(Gateway, OnlyTheFirstElementOfEachScalarIsUsed) {
     const auto inputs =
         sceneWith({{3, realMatrix(1, 3, {5.0, 100.0, -1.0})}, {4, realMatrix(2, 1, {1.0, 7.0})}});
-    EXPECT_EQ(call(inputs).image, kernelImage(5, 1));
+    EXPECT_EQ(call(inputs).image.values, kernelImage(5, 1));
 }
 
 TEST_F(Gateway, InputsThatAreNotRealFullDoublesAreRefused) {

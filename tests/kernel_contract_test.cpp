@@ -106,20 +106,20 @@ TEST_P(KernelContract, SideOneSumsTheCentreSampleOfEveryView) {
 
 TEST_P(KernelContract, AxisAlignedViewsAreConstantAlongTheOtherAxis) {
     const std::vector<double> samples = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-    const int side = 7;
+    const int imageSize = 7;
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
-        const auto columnsConstant = backproject({samples, 11, {0.75}, {0.0}}, side, code);
-        const auto rowsConstant = backproject({samples, 11, {0.0}, {0.75}}, side, code);
-        for (int j = 0; j < side; ++j) {
-            for (int k = 0; k < side; ++k) {
-                EXPECT_EQ(columnsConstant[j * side + k], columnsConstant[j * side]);
-                EXPECT_EQ(rowsConstant[j * side + k], rowsConstant[k]);
+        const auto columnsConstant = backproject({samples, 11, {0.75}, {0.0}}, imageSize, code);
+        const auto rowsConstant = backproject({samples, 11, {0.0}, {0.75}}, imageSize, code);
+        for (int j = 0; j < imageSize; ++j) {
+            for (int k = 0; k < imageSize; ++k) {
+                EXPECT_EQ(columnsConstant[j * imageSize + k], columnsConstant[j * imageSize]);
+                EXPECT_EQ(rowsConstant[j * imageSize + k], rowsConstant[k]);
             }
         }
         // Columns do differ from one another: x runs left to right.
-        EXPECT_LT(columnsConstant[0], columnsConstant[(side - 1) * side]);
+        EXPECT_LT(columnsConstant[0], columnsConstant[(imageSize - 1) * imageSize]);
         // The top row has the largest y.
-        EXPECT_GT(rowsConstant[0], rowsConstant[side - 1]);
+        EXPECT_GT(rowsConstant[0], rowsConstant[imageSize - 1]);
     }
 }
 
@@ -158,11 +158,11 @@ TEST_P(KernelContract, LinearWeightsAndTheirEdgeCases) {
 
 // The contract's coordinate, stepped down a column by repeated subtraction,
 // sampled by the nearest rule; independent of the kernel's code.
-std::vector<int> steppedNearestOffsets(double c, double s, int side) {
-    const double centerOffset = (side - 1) / 2;
+std::vector<int> steppedNearestOffsets(double c, double s, int imageSize) {
+    const double centerOffset = (imageSize - 1) / 2;
     std::vector<int> offsets;
     double t = (-centerOffset) * c + centerOffset * s;
-    for (int k = 0; k < side; ++k, t = t - s)
+    for (int k = 0; k < imageSize; ++k, t = t - s)
         offsets.push_back(static_cast<int>(std::floor(t + 0.5)));
     return offsets;
 }
@@ -170,23 +170,23 @@ std::vector<int> steppedNearestOffsets(double c, double s, int side) {
 TEST_P(KernelContract, CoordinateIsSteppedNotRecomputed) {
     // Find a view where t0 - k*s would pick a different sample than stepping
     // does, so a kernel that recomputes the coordinate fails here.
-    const int side = 201;
+    const int imageSize = 201;
     const double centerOffset = 100;
     for (double s : {0.1, 0.3, 0.7, 0.9, 1.1}) {
         const double c = 0.0;
-        const auto stepped = steppedNearestOffsets(c, s, side);
+        const auto stepped = steppedNearestOffsets(c, s, imageSize);
         bool differs = false;
         const double t0 = (-centerOffset) * c + centerOffset * s;
-        for (int k = 0; k < side; ++k) {
+        for (int k = 0; k < imageSize; ++k) {
             differs |= static_cast<int>(std::floor((t0 - k * s) + 0.5)) != stepped[k];
         }
         if (!differs) continue;
-        const int detectorCount = 2 * side + 1;
+        const int detectorCount = 2 * imageSize + 1;
         std::vector<double> samples(detectorCount);
         for (int b = 0; b < detectorCount; ++b) samples[b] = b;
         const auto image =
-            backproject({samples, detectorCount, {c}, {s}}, side, quelmor::InterpNearest);
-        for (int k = 0; k < side; ++k) {
+            backproject({samples, detectorCount, {c}, {s}}, imageSize, quelmor::InterpNearest);
+        for (int k = 0; k < imageSize; ++k) {
             ASSERT_EQ(image[k], stepped[k] + detectorCount / 2) << "s " << s << " row " << k;
         }
         return;

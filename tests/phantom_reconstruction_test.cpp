@@ -10,13 +10,14 @@
 #include "matrix_call.h"
 #include "module_loader.h"
 #include "phantom.h"
+#include "quelmor/geometry_guide.h"
 
 namespace {
 
 // Quelmor(filtered, cosines, sines, side, code) through the module, scaled by pi/V.
 std::vector<double> backprojectThroughModule(const std::vector<double>& filtered, int detectorCount,
                                              const std::vector<double>& cosines,
-                                             const std::vector<double>& sines, int side,
+                                             const std::vector<double>& sines, int imageSize,
                                              int interpCode) {
     std::string error;
     const auto module = LoadedModule::open(QUELMOR_MODULE_PATH, error);
@@ -27,51 +28,53 @@ std::vector<double> backprojectThroughModule(const std::vector<double>& filtered
         callWithMatrices(module->gateway(), 1,
                          {Matrix{count(detectorCount), count(views), filtered},
                           Matrix{1, count(views), cosines}, Matrix{1, count(views), sines},
-                          Matrix{1, 1, {double(side)}}, Matrix{1, 1, {double(interpCode)}}});
+                          Matrix{1, 1, {double(imageSize)}}, Matrix{1, 1, {double(interpCode)}}});
     EXPECT_TRUE(call.finished) << call.message;
     std::vector<double> image = call.image.values;
     for (double& pixel : image) pixel *= std::numbers::pi / static_cast<double>(views);
     return image;
 }
 
-std::vector<double> reconstruct(int side, int views, int interpCode) {
-    const int detectorCount = phantom::detectorCountFor(side);
-    const auto filtered =
-        phantom::rampFiltered(phantom::sinogram(side, detectorCount, views), detectorCount, views);
+std::vector<double> reconstruct(int imageSize, int views, int interpCode) {
+    const int detectorCount = quelmor::coveringDetectorCount(imageSize);
+    const auto filtered = phantom::rampFiltered(phantom::sinogram(imageSize, detectorCount, views),
+                                                detectorCount, views);
     std::vector<double> cosines, sines;
     for (int v = 0; v < views; ++v) {
         cosines.push_back(std::cos(phantom::viewAngle(v, views)));
         sines.push_back(std::sin(phantom::viewAngle(v, views)));
     }
-    return backprojectThroughModule(filtered, detectorCount, cosines, sines, side, interpCode);
+    return backprojectThroughModule(filtered, detectorCount, cosines, sines, imageSize, interpCode);
 }
 
-std::vector<double> upsideDown(const std::vector<double>& image, int side) {
+std::vector<double> upsideDown(const std::vector<double>& image, int imageSize) {
     std::vector<double> flipped(image.size());
-    for (int j = 0; j < side; ++j) {
-        for (int k = 0; k < side; ++k) flipped[j * side + k] = image[j * side + (side - 1 - k)];
+    for (int j = 0; j < imageSize; ++j) {
+        for (int k = 0; k < imageSize; ++k)
+            flipped[j * imageSize + k] = image[j * imageSize + (imageSize - 1 - k)];
     }
     return flipped;
 }
 
 // Moves the picture `pixels` columns to the right, as a wrong centre would.
-std::vector<double> shiftedRight(const std::vector<double>& image, int side, int pixels) {
+std::vector<double> shiftedRight(const std::vector<double>& image, int imageSize, int pixels) {
     std::vector<double> shifted(image.size(), 0.0);
-    for (int j = pixels; j < side; ++j) {
-        for (int k = 0; k < side; ++k) shifted[j * side + k] = image[(j - pixels) * side + k];
+    for (int j = pixels; j < imageSize; ++j) {
+        for (int k = 0; k < imageSize; ++k)
+            shifted[j * imageSize + k] = image[(j - pixels) * imageSize + k];
     }
     return shifted;
 }
 
 TEST(PhantomReconstruction, ErrorIsSmallAndWouldShowAWrongOrientationOrCentre) {
-    const int side = 256;
-    const std::vector<double> truth = phantom::rasterize(side);
-    const std::vector<double> linearImage = reconstruct(side, 180, 1);
+    const int imageSize = 256;
+    const std::vector<double> truth = phantom::rasterize(imageSize);
+    const std::vector<double> linearImage = reconstruct(imageSize, 180, 1);
     const double linear = phantom::rootMeanSquareError(linearImage, truth);
-    const double nearest = phantom::rootMeanSquareError(reconstruct(side, 180, 0), truth);
-    const double flipped = phantom::rootMeanSquareError(upsideDown(linearImage, side), truth);
+    const double nearest = phantom::rootMeanSquareError(reconstruct(imageSize, 180, 0), truth);
+    const double flipped = phantom::rootMeanSquareError(upsideDown(linearImage, imageSize), truth);
     const double offCentre =
-        phantom::rootMeanSquareError(shiftedRight(linearImage, side, 2), truth);
+        phantom::rootMeanSquareError(shiftedRight(linearImage, imageSize, 2), truth);
     std::printf(
         "RMSE at side 256, 180 views: linear %.4f, nearest %.4f; linear upside down %.4f, "
         "two pixels off centre %.4f\n",
@@ -105,10 +108,10 @@ std::vector<double> directlyFiltered(const std::vector<double>& sinogram, int de
 }
 
 TEST(RampFilter, TransformMatchesTheDirectConvolution) {
-    for (int side : {1, 16, 100, 255}) {
-        const int detectorCount = phantom::detectorCountFor(side);
+    for (int imageSize : {1, 16, 100, 255}) {
+        const int detectorCount = quelmor::coveringDetectorCount(imageSize);
         const int views = 7;
-        const auto sinogram = phantom::sinogram(side, detectorCount, views);
+        const auto sinogram = phantom::sinogram(imageSize, detectorCount, views);
         const auto fast = phantom::rampFiltered(sinogram, detectorCount, views);
         const auto direct = directlyFiltered(sinogram, detectorCount, views);
         double largest = 0.0, worst = 0.0;
@@ -116,18 +119,18 @@ TEST(RampFilter, TransformMatchesTheDirectConvolution) {
             largest = std::max(largest, std::fabs(direct[i]));
             worst = std::max(worst, std::fabs(fast[i] - direct[i]));
         }
-        EXPECT_LE(worst, 1e-12 * largest) << "side " << side;
+        EXPECT_LE(worst, 1e-12 * largest) << "side " << imageSize;
     }
 }
 
 // The README's geometry guide: with pixel size h detector spacings, pass
 // cos*h and sin*h; pixel (k, j) then lies at x = (j - c)*h, y = (c - k)*h.
 TEST(GeometryGuide, OffCentreDiscLandsWhereTheGuideSays) {
-    const int side = 64;
+    const int imageSize = 64;
     const double pixelSize = 1.5;             // in detector spacings
     const double discX = 9.0, discY = -15.0;  // centre, in detector spacings
     const double radius = 12.0;
-    const int detectorCount = 2 * static_cast<int>(std::ceil(0.7072 * side * pixelSize)) + 5;
+    const int detectorCount = quelmor::coveringDetectorCount(imageSize, pixelSize);
     const int views = 180;
     std::vector<double> sinogram(static_cast<std::size_t>(detectorCount) * views, 0.0);
     std::vector<double> cosines, sines;
@@ -145,12 +148,12 @@ TEST(GeometryGuide, OffCentreDiscLandsWhereTheGuideSays) {
     }
     const auto image =
         backprojectThroughModule(phantom::rampFiltered(sinogram, detectorCount, views),
-                                 detectorCount, cosines, sines, side, 1);
+                                 detectorCount, cosines, sines, imageSize, 1);
     // Centroid of the bright pixels, in (column, row).
     double mass = 0, column = 0, row = 0;
-    for (int j = 0; j < side; ++j) {
-        for (int k = 0; k < side; ++k) {
-            const double value = image[j * side + k];
+    for (int j = 0; j < imageSize; ++j) {
+        for (int k = 0; k < imageSize; ++k) {
+            const double value = image[j * imageSize + k];
             if (value < 0.5) continue;
             mass += value;
             column += value * j;
@@ -158,13 +161,13 @@ TEST(GeometryGuide, OffCentreDiscLandsWhereTheGuideSays) {
         }
     }
     ASSERT_GT(mass, 0);
-    const double c = (side - 1) / 2;
+    const double c = (imageSize - 1) / 2;
     EXPECT_NEAR(column / mass, c + discX / pixelSize, 0.1);
     EXPECT_NEAR(row / mass, c - discY / pixelSize, 0.1);
     // Inside, the density comes out near 1.
     const int centreColumn = static_cast<int>(c + discX / pixelSize);
     const int centreRow = static_cast<int>(c - discY / pixelSize);
-    EXPECT_NEAR(image[centreColumn * side + centreRow], 1.0, 0.1);
+    EXPECT_NEAR(image[centreColumn * imageSize + centreRow], 1.0, 0.1);
 }
 
 }  // namespace

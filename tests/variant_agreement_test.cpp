@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "kernel_buffers.h"
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 
@@ -54,7 +55,7 @@ public:
         static const int sides[] = {1,  2,  3,  4,  5,  7,  8,  9,  15, 16,
                                     17, 23, 24, 31, 32, 33, 40, 63, 65};
         scenario.imageSize = pick(sides);
-        const int fitting = 2 * static_cast<int>(std::ceil(0.7072 * scenario.imageSize)) + 5;
+        const int fitting = quelmor::coveringDetectorCount(scenario.imageSize);
         switch (uniform(0, 5)) {
             case 0: scenario.detectorCount = uniform(0, 3); break;
             case 1: scenario.detectorCount = uniform(1, fitting); break;  // pixels off the detector
@@ -222,7 +223,7 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
     // Long columns and a full set of views, as a reconstruction runs them.
     Scenario scenario;
     scenario.imageSize = 301;
-    scenario.detectorCount = 2 * static_cast<int>(std::ceil(0.7072 * 301)) + 5;
+    scenario.detectorCount = quelmor::coveringDetectorCount(301);
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> value(-1, 1);
     for (int v = 0; v < 90; ++v) {
@@ -265,9 +266,8 @@ TEST(VariantAgreement, DispatchPicksTheFastestVariantTheProcessorLists) {
     const KernelVariant* expected = nullptr;
     for (const KernelVariant& variant : quelmor::kernelVariants()) {
         bool listed = true;
-        for (quelmor::CpuFeature feature : quelmor::allCpuFeatures) {
-            if (variant.requiredFeatures & feature)
-                listed &= flags.count(std::string(quelmor::cpuFeatureName(feature))) == 1;
+        for (const auto& [feature, name] : quelmor::allCpuFeatures) {
+            if (variant.requiredFeatures & feature) listed &= flags.count(std::string(name)) == 1;
         }
         EXPECT_EQ(variant.isSupported(), listed) << variant.name;
         if (listed) expected = &variant;  // the table runs slowest first

@@ -1,5 +1,5 @@
-// The SIMD sweep, written once over a vector Lanes type (see samplers.h) and
-// compiled once per instruction set.
+// The SIMD sweep, written once over a vector Lanes type (BlockLanes in
+// lanes.h) and compiled once per instruction set.
 //
 // Lanes hold neighbouring columns at the same row. A pass takes one block of
 // `width` columns through a few consecutive views at once: each view keeps its
@@ -7,16 +7,15 @@
 // increasing order, so every pixel sum and every coordinate chain is the
 // reference sweep's. The block's pixels move between column-major storage and
 // row vectors through square in-register transposes.
-//
-// Beyond the samplers, a Lanes type provides width, ViewsPerPass, laneIndex(),
-// load, store and transpose(Real (&rows)[width]).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "geometry.h"
+#include "lanes.h"
 #include "samplers.h"
+#include "variant_entries.h"
 
 namespace quelmor::detail {
 namespace {
@@ -29,7 +28,7 @@ T smaller(T a, T b) {
     return b < a ? b : a;
 }
 
-template <class Lanes, class Sampler, int Views>
+template <BlockLanes Lanes, class Sampler, int Views>
 struct ViewPass {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
@@ -61,64 +60,70 @@ struct ViewPass {
     }
 
     // Columns [firstColumn, firstColumn + columns) of the image, all rows.
-    void run(double* blockTop, std::ptrdiff_t side, std::int32_t columns) {
+    void run(double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
         std::int32_t k = 0;
         if (columns == width) {
-            for (; k + width <= side; k += width) {
+            for (; k + width <= imageSize; k += width) {
                 Real pixels[width];
                 for (int lane = 0; lane < width; ++lane) {
-                    pixels[lane] = Lanes::load(blockTop + lane * side + k);
+                    pixels[lane] = Lanes::load(blockTop + lane * imageSize + k);
                 }
                 Lanes::transpose(pixels);
                 for (int row = 0; row < width; ++row) pixels[row] = accumulateRow(pixels[row]);
                 Lanes::transpose(pixels);
                 for (int lane = 0; lane < width; ++lane) {
-                    Lanes::store(blockTop + lane * side + k, pixels[lane]);
+                    Lanes::store(blockTop + lane * imageSize + k, pixels[lane]);
                 }
             }
         }
         // The last rows, and a block narrower than a vector, go through a
         // staging square; its spare lanes are never written back.
-        for (; k < side; k += width) {
+        for (; k < imageSize; k += width) {
             const std::int32_t rows =
-                static_cast<std::int32_t>(smaller<std::ptrdiff_t>(width, side - k));
+                static_cast<std::int32_t>(smaller<std::ptrdiff_t>(width, imageSize - k));
             alignas(64) double staged[width][width] = {};
             for (int lane = 0; lane < columns; ++lane) {
                 for (int row = 0; row < rows; ++row)
-                    staged[row][lane] = blockTop[lane * side + k + row];
+                    staged[row][lane] = blockTop[lane * imageSize + k + row];
             }
             for (int row = 0; row < rows; ++row) {
                 Lanes::store(staged[row], accumulateRow(Lanes::load(staged[row])));
             }
             for (int lane = 0; lane < columns; ++lane) {
                 for (int row = 0; row < rows; ++row)
-                    blockTop[lane * side + k + row] = staged[row][lane];
+                    blockTop[lane * imageSize + k + row] = staged[row][lane];
             }
         }
     }
 };
 
-template <class Lanes>
+template <BlockLanes Lanes>
 void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     constexpr int width = Lanes::width;
     constexpr int viewsPerPass = Lanes::ViewsPerPass;
-    const std::ptrdiff_t side = job.imageSize;
+    const std::ptrdiff_t imageSize = job.imageSize;
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
         // Column blocks outermost: a block's pixels stay in cache while every
         // view passes over them.
         for (std::int32_t j = firstColumn; j < endColumn; j += width) {
             const std::int32_t columns = smaller(width, endColumn - j);
-            double* blockTop = job.image + j * side;
+            double* blockTop = job.image + j * imageSize;
             std::int32_t v = 0;
             for (; v + viewsPerPass <= job.viewCount; v += viewsPerPass) {
-                ViewPass<Lanes, Sampler, viewsPerPass>(job, j, v).run(blockTop, side, columns);
+                ViewPass<Lanes, Sampler, viewsPerPass>(job, j, v).run(blockTop, imageSize, columns);
             }
             for (; v < job.viewCount; ++v) {
-                ViewPass<Lanes, Sampler, 1>(job, j, v).run(blockTop, side, columns);
+                ViewPass<Lanes, Sampler, 1>(job, j, v).run(blockTop, imageSize, columns);
             }
         }
     });
+}
+
+// A variant's entry: the blocked sweep on its lanes.
+template <BlockLanes Lanes>
+constexpr SweepKernel blockedSweepKernel() {
+    return SweepKernel{blockedSweepColumns<Lanes>, Lanes::width};
 }
 
 }  // namespace

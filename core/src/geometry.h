@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "quelmor/kernel_variants.h"
+#include "lanes.h"
+#include "quelmor/accumulate_views.h"
 
 namespace quelmor::detail {
 namespace {
@@ -41,7 +42,7 @@ inline DetectorColumn detectorColumn(const SweepJob& job, std::int32_t view) {
 
 // Coordinate of the top pixel of `column`: a = (-centerOffset) + j, p = a*c,
 // t = p + q with q = centerOffset*s, each rounded in turn.
-template <class Lanes>
+template <SamplerLanes Lanes>
 typename Lanes::Real columnTop(typename Lanes::Real column, double negatedCenterOffset,
                                double cosine, double scaledSine) {
     const auto a = Lanes::add(Lanes::splat(negatedCenterOffset), column);

@@ -1,17 +1,17 @@
 // The plain sweep: views outermost, one cursor walking the image in storage
 // order, the coordinate stepped down each column by repeated subtraction.
 // It is the oracle every faster variant is compared with.
-#include "reference_sweep.h"
-
 #include "geometry.h"
 #include "samplers.h"
 #include "scalar_lanes.h"
+#include "variant_entries.h"
 
 namespace quelmor::detail {
+namespace {
 
 void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     const double centerOffset = centerOffsetOf(job.imageSize);
-    const std::ptrdiff_t side = job.imageSize;
+    const std::ptrdiff_t imageSize = job.imageSize;
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
         for (std::int32_t v = 0; v < job.viewCount; ++v) {
@@ -19,7 +19,7 @@ void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::i
             const double s = job.sines[v];
             const double q = centerOffset * s;
             const DetectorColumn view = detectorColumn(job, v);
-            double* cursor = job.image + firstColumn * side;
+            double* cursor = job.image + firstColumn * imageSize;
             for (std::int32_t j = firstColumn; j < endColumn; ++j) {
                 double t = columnTop<ScalarLanes>(j, -centerOffset, c, q);
                 for (std::int32_t k = 0; k < job.imageSize; ++k) {
@@ -31,5 +31,9 @@ void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::i
         }
     });
 }
+
+}  // namespace
+
+const SweepKernel referenceSweepKernel{referenceSweepColumns, 1};
 
 }  // namespace quelmor::detail

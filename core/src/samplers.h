@@ -1,15 +1,10 @@
-// The two detector samplers, written once over a "Lanes" type so the
+// The two detector samplers, written once over a Lanes type (lanes.h) so the
 // reference sweep (one double) and the SIMD variants (a vector of columns)
 // run the same operations in the same order.
-//
-// A Lanes type provides: Real, Mask, splat, add, sub, mul, floor (exact for
-// |x| < 2^31, any value elsewhere), within(x, lo, hi) (lo <= x < hi, false for
-// NaN), gather(samples, index, mask) (samples[index] where mask holds, +0.0
-// elsewhere, never reading an unmasked lane), select(mask, x) (x or +0.0) and
-// maskOr.
 #pragma once
 
 #include "geometry.h"
+#include "lanes.h"
 #include "quelmor/accumulate_views.h"
 
 namespace quelmor::detail {
@@ -18,7 +13,7 @@ namespace {
 // u = t + 0.5 is rounded before the floor, so ties go up for either sign and
 // t = 0.49999999999999994 takes offset 1.
 struct NearestSampler {
-    template <class Lanes>
+    template <SamplerLanes Lanes>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
         const auto u = Lanes::add(t, Lanes::splat(0.5));
         const auto offset = Lanes::floor(u);
@@ -32,7 +27,7 @@ struct NearestSampler {
 // reads as 0.0, so the edges blend toward zero. Both neighbours are read even
 // when f is 0, so an infinite or NaN neighbour makes the sample NaN.
 struct LinearSampler {
-    template <class Lanes>
+    template <SamplerLanes Lanes>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
         const auto whole = Lanes::floor(t);
         const auto weight = Lanes::sub(t, whole);

@@ -2,7 +2,6 @@
 #include <immintrin.h>
 
 #include "blocked_sweep.h"
-#include "variant_entries.h"
 
 namespace quelmor::detail {
 namespace {
@@ -47,8 +46,6 @@ struct Avx2Lanes {
 
 }  // namespace
 
-void avx2SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
-    blockedSweepColumns<Avx2Lanes>(job, firstColumn, endColumn);
-}
+const SweepKernel avx2SweepKernel = blockedSweepKernel<Avx2Lanes>();
 
 }  // namespace quelmor::detail

@@ -2,7 +2,6 @@
 #include <immintrin.h>
 
 #include "blocked_sweep.h"
-#include "variant_entries.h"
 
 namespace quelmor::detail {
 namespace {
@@ -60,8 +59,6 @@ struct Avx512Lanes {
 
 }  // namespace
 
-void avx512SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
-    blockedSweepColumns<Avx512Lanes>(job, firstColumn, endColumn);
-}
+const SweepKernel avx512SweepKernel = blockedSweepKernel<Avx512Lanes>();
 
 }  // namespace quelmor::detail

@@ -4,7 +4,6 @@
 
 #include "blocked_sweep.h"
 #include "sse2_lanes.h"
-#include "variant_entries.h"
 
 namespace quelmor::detail {
 namespace {
@@ -15,8 +14,6 @@ struct Sse41Lanes : Sse2Lanes {
 
 }  // namespace
 
-void sse41SweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
-    blockedSweepColumns<Sse41Lanes>(job, firstColumn, endColumn);
-}
+const SweepKernel sse41SweepKernel = blockedSweepKernel<Sse41Lanes>();
 
 }  // namespace quelmor::detail

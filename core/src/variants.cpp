@@ -9,31 +9,20 @@
 #include "floating_point_mode.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
-#include "reference_sweep.h"
 #include "variant_entries.h"
 
 namespace quelmor {
 namespace {
 
-// Every entry runs its sweep in the default floating-point mode.
-template <SweepColumnsFn sweep>
-void inDefaultMode(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
-    const detail::DefaultFloatingPointMode mode;
-    sweep(job, firstColumn, endColumn);
-}
-
-// Slowest first; bestKernelVariant takes the last one the processor runs.
+// The list in core/CMakeLists.txt, slowest first; bestKernelVariant takes
+// the last one the processor runs.
+#define QUELMOR_VARIANT_ENTRY(name, features) \
+    {#name, cpuFeatureBits(features), &detail::name##SweepKernel},
 constexpr KernelVariant compiledVariants[] = {
-    {"reference", 0, inDefaultMode<detail::referenceSweepColumns>},
-#if QUELMOR_SSE2
-    {"sse2", 0, inDefaultMode<detail::sse2SweepColumns>},
-    {"sse41", CpuSse41, inDefaultMode<detail::sse41SweepColumns>},
-#endif
-#if QUELMOR_WIDE_SIMD
-    {"avx2", CpuAvx2, inDefaultMode<detail::avx2SweepColumns>},
-    {"avx512", CpuAvx512f, inDefaultMode<detail::avx512SweepColumns>},
-#endif
-};
+    QUELMOR_FOR_EACH_KERNEL_VARIANT(QUELMOR_VARIANT_ENTRY)};
+#undef QUELMOR_VARIANT_ENTRY
+static_assert(std::string_view(compiledVariants[0].name) == "reference",
+              "the reference sweep comes first: tests and fallbacks rely on it");
 
 bool processorHas(CpuFeature feature) {
 #if defined(__i386__) || defined(__x86_64__)
@@ -50,21 +39,20 @@ bool processorHas(CpuFeature feature) {
 
 }  // namespace
 
-std::string_view cpuFeatureName(CpuFeature feature) {
-    switch (feature) {
-        case CpuSse41: return "sse4_1";
-        case CpuAvx2: return "avx2";
-        case CpuAvx512f: return "avx512f";
-    }
-    return "unknown";
-}
-
 bool KernelVariant::isSupported() const {
-    for (CpuFeature feature : allCpuFeatures) {
-        if ((requiredFeatures & feature) && !processorHas(feature)) return false;
+    for (const NamedCpuFeature& named : allCpuFeatures) {
+        if ((requiredFeatures & named.feature) && !processorHas(named.feature)) return false;
     }
     return true;
 }
+
+void KernelVariant::sweepColumns(const SweepJob& job, std::int32_t firstColumn,
+                                 std::int32_t endColumn) const {
+    const detail::DefaultFloatingPointMode mode;
+    kernel->sweepColumns(job, firstColumn, endColumn);
+}
+
+std::int32_t KernelVariant::laneWidth() const { return kernel->laneWidth; }
 
 std::string processorName() {
 #if defined(__i386__) || defined(__x86_64__)
@@ -101,12 +89,15 @@ const KernelVariant& bestKernelVariant() {
     return compiledVariants[0];
 }
 
+void accumulateViews(const SweepJob& job) {
+    bestKernelVariant().sweepColumns(job, 0, job.imageSize);
+}
+
 void accumulateViews(double* image, const double* projections, std::int32_t detectorCount,
                      const double* cosines, const double* sines, std::int32_t viewCount,
                      std::int32_t imageSize, std::int32_t interpCode) {
-    const SweepJob job{image, projections, detectorCount, cosines,
-                       sines, viewCount,   imageSize,     interpCode};
-    bestKernelVariant().sweepColumns(job, 0, imageSize);
+    accumulateViews(SweepJob{image, projections, detectorCount, cosines, sines, viewCount,
+                             imageSize, interpCode});
 }
 
 }  // namespace quelmor

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Checks that code built for a wider instruction set cannot reach the baseline path.
 
-A kernel variant's object (core's sweep_*.cpp) is compiled with its own -m
+Each kernel variant's object (the variants that core/CMakeLists.txt lists, as
+the build writes them to core/kernel_variants.txt) is compiled with its own -m
 flags. Any weak or global definition in it, such as an out-of-line copy of a
 standard template, may be the one the linker keeps for every object, and would
 then run on processors without that instruction set. So a variant's object may
-define, with external linkage, only its own entry point (...SweepColumns), and
-nothing that any other object of the build also defines.
+define, with external linkage, only its own entry (quelmor::detail::<name>SweepKernel),
+and nothing that any other object of the build also defines.
 
     check_simd_symbols.py BUILD_DIR [NM]
 """
@@ -35,7 +36,12 @@ def main():
     linked_together = ("quelmor_core.dir", "quelmor_parallel.dir", "Quelmor.dir")
     objects = sorted(p for p in build.rglob("*.o*") if p.suffix in (".o", ".obj")
                      and any(part in linked_together for part in p.parts))
-    variant_objects = [p for p in objects if p.name.startswith("sweep_")]
+    variants = {}  # object file name: variant name
+    for line in (build / "core" / "kernel_variants.txt").read_text().splitlines():
+        name, source = line.split()[:2]
+        variants[pathlib.Path(source).name + ".o"] = name
+        variants[pathlib.Path(source).name + ".obj"] = name
+    variant_objects = [p for p in objects if p.name in variants]
     if not variant_objects:
         print(f"check_simd_symbols: no kernel variant objects under {build}", file=sys.stderr)
         return 1
@@ -46,7 +52,7 @@ def main():
     problems = []
     for obj in variant_objects:
         for name, kind in defined_symbols(nm, obj).items():
-            if not (name.startswith("quelmor::detail::") and "SweepColumns(" in name):
+            if name != f"quelmor::detail::{variants[obj.name]}SweepKernel":
                 problems.append(f"{obj.name}: external definition ({kind}) {name}")
             others = [o.name for o in definers[name] if o != obj]
             if others:
@@ -54,6 +60,10 @@ def main():
     for problem in problems:
         print("check_simd_symbols: " + problem, file=sys.stderr)
     if problems:
+        return 1
+    if len(variant_objects) != len(set(variants.values())):
+        print(f"check_simd_symbols: found {len(variant_objects)} objects for the "
+              f"{len(set(variants.values()))} listed variants", file=sys.stderr)
         return 1
     print(f"check_simd_symbols: {len(variant_objects)} variant objects define only their entry "
           f"points ({len(objects)} objects in {build})")

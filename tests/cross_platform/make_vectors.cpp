@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "matrix_file.h"
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 
 namespace {
@@ -32,18 +33,18 @@ struct Call {
 
 // The reference sweep's image for a well-formed call.
 Matrix referenceImage(const Call& call) {
-    const auto side = static_cast<std::int32_t>(call.inputs[3].values[0]);
-    Matrix image{static_cast<std::uint32_t>(side), static_cast<std::uint32_t>(side),
-                 std::vector<double>(static_cast<std::size_t>(side) * side, 0.0)};
+    const auto imageSize = static_cast<std::int32_t>(call.inputs[3].values[0]);
+    Matrix image{static_cast<std::uint32_t>(imageSize), static_cast<std::uint32_t>(imageSize),
+                 std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize, 0.0)};
     const quelmor::SweepJob job{image.values.data(),
                                 call.inputs[0].values.data(),
                                 static_cast<std::int32_t>(call.inputs[0].rows),
                                 call.inputs[1].values.data(),
                                 call.inputs[2].values.data(),
                                 static_cast<std::int32_t>(call.inputs[1].values.size()),
-                                side,
+                                imageSize,
                                 static_cast<std::int32_t>(call.inputs[4].values[0])};
-    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, side);
+    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
     return image;
 }
 
@@ -59,7 +60,7 @@ std::vector<double> ramp(std::size_t count, double start, double step) {
 }
 
 // A call on `views` views of a random sinogram with `detectorCount` samples.
-Call randomScene(const std::string& name, int side, int detectorCount,
+Call randomScene(const std::string& name, int imageSize, int detectorCount,
                  const std::vector<double>& cosines, const std::vector<double>& sines,
                  double interpCode, std::mt19937_64& random) {
     std::uniform_real_distribution<double> sample(-2, 2);
@@ -67,7 +68,8 @@ Call randomScene(const std::string& name, int side, int detectorCount,
         static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(cosines.size()), {}};
     for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i)
         projections.values.push_back(sample(random));
-    return {name, {projections, column(cosines), column(sines), scalar(side), scalar(interpCode)}};
+    return {name,
+            {projections, column(cosines), column(sines), scalar(imageSize), scalar(interpCode)}};
 }
 
 // Seeded random calls of every size class around the vector widths: random
@@ -81,8 +83,8 @@ void addRandomCalls(std::vector<Call>& calls, int count) {
     };
     std::uniform_real_distribution<double> unit(-1, 1);
     for (int i = 0; i < count; ++i) {
-        const int side = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
-        const int fitting = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
+        const int imageSize = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
+        const int fitting = quelmor::coveringDetectorCount(imageSize);
         const int detectors = uniform(0, 4) == 0 ? uniform(1, fitting) : fitting + uniform(0, 3);
         const int views = uniform(1, 24);
         std::vector<double> cosines, sines;
@@ -113,10 +115,11 @@ void addRandomCalls(std::vector<Call>& calls, int count) {
                                                      : unit(random) * 10);
         }
         const double code = uniform(0, 1);
-        calls.push_back({"random_" + std::to_string(i),
-                         {projections, column(cosines), column(sines), scalar(side), scalar(code)},
-                         1,
-                         true});
+        calls.push_back(
+            {"random_" + std::to_string(i),
+             {projections, column(cosines), column(sines), scalar(imageSize), scalar(code)},
+             1,
+             true});
     }
 }
 
@@ -148,20 +151,20 @@ std::vector<Call> allCalls() {
     }
     // Tomographic scenes of odd and even sides, and one whose detector is
     // too short for the image.
-    for (int side : {1, 2, 7, 16, 33, 64}) {
+    for (int imageSize : {1, 2, 7, 16, 33, 64}) {
         for (int code : {0, 1}) {
             std::vector<double> cosines, sines;
             for (int v = 0; v < 24; ++v) {
                 cosines.push_back(std::cos(v * std::numbers::pi / 24));
                 sines.push_back(std::sin(v * std::numbers::pi / 24));
             }
-            const int detectors = 2 * static_cast<int>(std::ceil(0.7072 * side)) + 5;
+            const int detectors = quelmor::coveringDetectorCount(imageSize);
             calls.push_back(
-                randomScene("scene_" + std::to_string(side) + "_" + std::to_string(code), side,
-                            detectors, cosines, sines, code, random));
-            calls.push_back(
-                randomScene("short_detector_" + std::to_string(side) + "_" + std::to_string(code),
-                            side, side / 3 + 1, cosines, sines, code, random));
+                randomScene("scene_" + std::to_string(imageSize) + "_" + std::to_string(code),
+                            imageSize, detectors, cosines, sines, code, random));
+            calls.push_back(randomScene(
+                "short_detector_" + std::to_string(imageSize) + "_" + std::to_string(code),
+                imageSize, imageSize / 3 + 1, cosines, sines, code, random));
         }
     }
     // Argument handling shared by every build.

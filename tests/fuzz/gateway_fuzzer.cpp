@@ -10,16 +10,20 @@
 #include <vector>
 
 #include "kernel_buffers.h"
-#include "mex_binding.h"
+#include "matrix_call.h"
 #include "quelmor/kernel_variants.h"
 #include "standin_host.h"
 
+// The module's entry point, linked in from the gateway's source.
+extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
+                            const mxArray* inputs[]);
+
 namespace {
 
-// Each array holds at most this many elements, and an accepted side is
-// folded below maxSide, so no call needs more than a few megabytes.
+// Each array holds at most this many elements, and an accepted image size
+// is folded below maxImageSize, so no call needs more than a few megabytes.
 constexpr std::size_t maxElements = 4096;
-constexpr double maxSide = 200;
+constexpr double maxImageSize = 200;
 
 class ByteReader {
 public:
@@ -64,10 +68,10 @@ mxArray* decodeArray(ByteReader& in, int position) {
     double* values = mxGetPr(array);
     for (std::size_t i = 0; i < rows * columns; ++i) {
         double value = in.number();
-        // Fold accepted sides under the cap; sides the gateway refuses stay as they are.
-        if (position == 3 && i == 0 && std::isfinite(value) && std::fabs(value) >= maxSide &&
+        // Fold accepted image sizes under the cap; sizes the gateway refuses stay as they are.
+        if (position == 3 && i == 0 && std::isfinite(value) && std::fabs(value) >= maxImageSize &&
             std::fabs(value) < 46341) {
-            value = std::fmod(value, maxSide);
+            value = std::fmod(value, maxImageSize);
         }
         values[i] = value;
     }
@@ -82,25 +86,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int outputCount = in.byte() % 4;
     std::vector<mxArray*> inputs;
     for (int i = 0; i < inputCount; ++i) inputs.push_back(decodeArray(in, i));
-    std::vector<const mxArray*> slots(inputs.begin(), inputs.end());
-    std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
-
-    std::string message;
-    const bool finished = standinCallGateway(mexFunction, outputCount, outputs.data(), inputCount,
-                                             slots.data(), message);
-    if (!finished) {
-        if (message.empty() || outputs[0] != nullptr)
-            std::abort();  // one error, nothing left behind
+    const MatrixCallResult result =
+        callWithArrays(mexFunction, outputCount, {inputs.begin(), inputs.end()});
+    if (!result.finished) {
+        if (result.message.empty() || result.hasImage) std::abort();  // one error, no result
     } else {
         // Only a well-formed call finishes: five inputs, at most one output.
-        if (inputCount != 5 || outputCount > 1 || outputs[0] == nullptr) std::abort();
-        const auto side = static_cast<std::int32_t>(mxGetPr(inputs[3])[0]);
-        if (mxGetM(outputs[0]) != static_cast<std::size_t>(side) ||
-            mxGetN(outputs[0]) != static_cast<std::size_t>(side)) {
+        if (inputCount != 5 || outputCount > 1 || !result.hasImage) std::abort();
+        const auto imageSize = static_cast<std::int32_t>(mxGetPr(inputs[3])[0]);
+        if (result.image.rows != static_cast<std::uint32_t>(imageSize) ||
+            result.image.columns != static_cast<std::uint32_t>(imageSize)) {
             std::abort();
         }
         // The module's image is the reference sweep's.
-        std::vector<double> expected(static_cast<std::size_t>(side) * side, 0.0);
+        std::vector<double> expected(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
         const quelmor::SweepJob job{
             expected.data(),
             mxGetPr(inputs[0]),
@@ -108,12 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             mxGetPr(inputs[1]),
             mxGetPr(inputs[2]),
             static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1])),
-            side,
+            imageSize,
             static_cast<std::int32_t>(mxGetPr(inputs[4])[0])};
-        quelmor::findKernelVariant("reference")->sweepColumns(job, 0, side);
-        if (side > 0 && !quelmor::testing::sameBytes(mxGetPr(outputs[0]), expected.data(), expected.size())) std::abort();
+        quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
+        if (!quelmor::testing::sameBytes(result.image.values, expected)) std::abort();
     }
-    for (mxArray* output : outputs) mxDestroyArray(output);
     for (mxArray* input : inputs) mxDestroyArray(input);
     if (standinLiveArrays() != 0) std::abort();
     return 0;

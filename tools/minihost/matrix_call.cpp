@@ -2,26 +2,12 @@
 
 #include <algorithm>
 
-MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
-                                  const std::vector<Matrix>& inputs) {
+MatrixCallResult callWithArrays(GatewayFunction gateway, int outputCount,
+                                const std::vector<const mxArray*>& inputs) {
     MatrixCallResult result;
-    std::vector<mxArray*> arrays;
-    for (const Matrix& input : inputs) {
-        mxArray* array = standinCreateArray(StandinClass::RealDouble, input.rows, input.columns);
-        if (array == nullptr || input.values.size() != std::uint64_t{input.rows} * input.columns) {
-            result.hostProblem = "cannot hold a " + std::to_string(input.rows) + " x " +
-                                 std::to_string(input.columns) + " input matrix";
-            mxDestroyArray(array);
-            for (mxArray* made : arrays) mxDestroyArray(made);
-            return result;
-        }
-        std::copy(input.values.begin(), input.values.end(), mxGetPr(array));
-        arrays.push_back(array);
-    }
-    std::vector<const mxArray*> inputSlots(arrays.begin(), arrays.end());
     // A host always has room for the first result, even when none was asked for.
     std::vector<mxArray*> outputs(std::max(outputCount, 1), nullptr);
-
+    std::vector<const mxArray*> inputSlots(inputs);
     result.finished =
         standinCallGateway(gateway, outputCount, outputs.data(),
                            static_cast<int>(inputSlots.size()), inputSlots.data(), result.message);
@@ -35,6 +21,30 @@ MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
         }
     }
     for (mxArray* output : outputs) mxDestroyArray(output);
-    for (mxArray* array : arrays) mxDestroyArray(array);
+    return result;
+}
+
+MatrixCallResult callWithMatrices(GatewayFunction gateway, int outputCount,
+                                  const std::vector<Matrix>& inputs) {
+    std::vector<mxArray*> arrays;
+    auto destroyAll = [&arrays] {
+        for (mxArray* array : arrays) mxDestroyArray(array);
+    };
+    for (const Matrix& input : inputs) {
+        mxArray* array = standinCreateArray(StandinClass::RealDouble, input.rows, input.columns);
+        if (array == nullptr || input.values.size() != std::uint64_t{input.rows} * input.columns) {
+            MatrixCallResult problem;
+            problem.hostProblem = "cannot hold a " + std::to_string(input.rows) + " x " +
+                                  std::to_string(input.columns) + " input matrix";
+            mxDestroyArray(array);
+            destroyAll();
+            return problem;
+        }
+        std::copy(input.values.begin(), input.values.end(), mxGetPr(array));
+        arrays.push_back(array);
+    }
+    const MatrixCallResult result =
+        callWithArrays(gateway, outputCount, {arrays.begin(), arrays.end()});
+    destroyAll();
     return result;
 }

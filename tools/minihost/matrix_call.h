@@ -1,4 +1,4 @@
-// One call of a module's gateway on in-memory matrices through the stand-in host.
+// One call of a module's gateway through the stand-in host, as a host makes it.
 #pragma once
 
 #include <string>
@@ -14,6 +14,11 @@ struct MatrixCallResult {
     bool hasImage = false;  // the first output slot was filled
     Matrix image;
 };
+
+// Calls `gateway` on `inputs`, which stay the caller's, and copies out the
+// first output. Every output is destroyed before returning.
+MatrixCallResult callWithArrays(GatewayFunction gateway, int outputCount,
+                                const std::vector<const mxArray*>& inputs);
 
 // Every input is passed as a real double array; the arrays are destroyed
 // before returning.

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "mex_binding.h"
+#include "host_interface.h"
 
 #if defined(_WIN32)
 #define STANDIN_API __declspec(dllexport)
@@ -26,15 +26,12 @@ enum class StandinClass {
     Cell
 };
 
-using GatewayFunction = void (*)(int, mxArray**, int, const mxArray**);
-
 extern "C" {
 // Zero-filled; nullptr when rows x columns doubles cannot be held.
 STANDIN_API mxArray* standinCreateArray(StandinClass kind, std::size_t rows, std::size_t columns);
 // Dimensions without data (mxGetPr gives nullptr): lets tests pass sizes no
 // memory could hold, to check that they are refused before any read.
 STANDIN_API mxArray* standinCreateShapeOnly(std::size_t rows, std::size_t columns);
-STANDIN_API void mxDestroyArray(mxArray* array);
 // Arrays created and not yet destroyed, for leak checks.
 STANDIN_API long standinLiveArrays();
 // Calls of the host's read operations (mxGetPr, mxGetM, ...) since the last reset.

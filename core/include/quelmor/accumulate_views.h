@@ -36,4 +36,7 @@ void accumulateViews(double* image, const double* projections, std::int32_t dete
                      const double* cosines, const double* sines, std::int32_t viewCount,
                      std::int32_t imageSize, std::int32_t interpCode);
 
+// The same call with its arguments gathered in a SweepJob.
+void accumulateViews(const SweepJob& job);
+
 }  // namespace quelmor

@@ -1,5 +1,7 @@
 // Kernel variants behind accumulateViews, for tests, benchmarks and the
 // threaded entry. Every variant gives the reference sweep's image bit for bit.
+// The variants and their required processor features are listed once, in
+// core/CMakeLists.txt.
 #pragma once
 
 #include <cstdint>
@@ -11,28 +13,68 @@
 
 namespace quelmor {
 
-// Adds every view into image columns [firstColumn, endColumn). Columns are
-// independent, so disjoint ranges may run on separate threads. Runs in the
-// default floating-point mode whatever the calling thread's mode, and leaves
-// that mode as it found it.
-using SweepColumnsFn = void (*)(const SweepJob& job, std::int32_t firstColumn,
-                                std::int32_t endColumn);
+namespace detail {
+struct SweepKernel;
+}
 
 // Processor features a variant may need, named as Linux's /proc/cpuinfo names them.
 enum CpuFeature : unsigned {
-    CpuSse41 = 1u << 0,    // "sse4_1"
-    CpuAvx2 = 1u << 1,     // "avx2"
-    CpuAvx512f = 1u << 2,  // "avx512f"
+    CpuSse41 = 1u << 0,
+    CpuAvx2 = 1u << 1,
+    CpuAvx512f = 1u << 2,
 };
-inline constexpr CpuFeature allCpuFeatures[] = {CpuSse41, CpuAvx2, CpuAvx512f};
-std::string_view cpuFeatureName(CpuFeature feature);
+struct NamedCpuFeature {
+    CpuFeature feature;
+    std::string_view name;
+};
+inline constexpr NamedCpuFeature allCpuFeatures[] = {
+    {CpuSse41, "sse4_1"}, {CpuAvx2, "avx2"}, {CpuAvx512f, "avx512f"}};
+
+constexpr std::string_view cpuFeatureName(CpuFeature feature) {
+    for (const NamedCpuFeature& named : allCpuFeatures) {
+        if (named.feature == feature) return named.name;
+    }
+    return "unknown";
+}
+
+// The bits of space-separated feature names ("sse4_1 avx2"); an unknown name
+// does not compile.
+consteval unsigned cpuFeatureBits(std::string_view names) {
+    unsigned bits = 0;
+    while (!names.empty()) {
+        const auto end = names.find(' ');
+        const std::string_view name = names.substr(0, end);
+        if (!name.empty()) {
+            bool known = false;
+            for (const NamedCpuFeature& named : allCpuFeatures) {
+                if (named.name == name) {
+                    bits |= named.feature;
+                    known = true;
+                }
+            }
+            if (!known) throw "unknown processor feature";
+        }
+        names = end == std::string_view::npos ? std::string_view{} : names.substr(end + 1);
+    }
+    return bits;
+}
 
 struct KernelVariant {
     std::string_view name;
     unsigned requiredFeatures;  // CpuFeature bits; 0 runs on every processor of the build
-    SweepColumnsFn sweepColumns;
+    const detail::SweepKernel* kernel;
 
     bool isSupported() const;  // this processor has every required feature
+
+    // Adds every view into image columns [firstColumn, endColumn). Columns are
+    // independent, so disjoint ranges may run on separate threads. Runs in the
+    // default floating-point mode whatever the calling thread's mode, and
+    // leaves that mode as it found it.
+    void sweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) const;
+
+    // Neighbouring columns one vector holds; a column range starting at a
+    // multiple of it never splits a vector.
+    std::int32_t laneWidth() const;
 };
 
 // Every variant compiled into this build, slowest first, the reference sweep first of all.

@@ -1,0 +1,29 @@
+// The module's binding to the host against the host's interface as the
+// stand-in declares it: a wrong parameter or result type on either side (a
+// 32-bit size, a missing const) fails here rather than only in a real host.
+#include <gtest/gtest.h>
+
+#include <typeinfo>
+
+#include "host_binding/host_operations.h"
+#include "host_interface.h"
+
+namespace {
+
+Signatures hostInterfaceSignatures() {
+#define QUELMOR_SIGNATURE(operation) {#operation, typeid(decltype(operation)).name()},
+    return {QUELMOR_HOST_OPERATIONS(QUELMOR_SIGNATURE){
+        "mexFunction", typeid(std::remove_pointer_t<GatewayFunction>).name()}};
+#undef QUELMOR_SIGNATURE
+}
+
+TEST(HostBinding, EveryImportedOperationAndTheEntryPointHaveTheHostsTypes) {
+    const Signatures module = moduleBindingSignatures();
+    const Signatures host = hostInterfaceSignatures();
+    ASSERT_EQ(module.size(), host.size());
+    for (std::size_t i = 0; i < host.size(); ++i) {
+        EXPECT_EQ(module[i], host[i]) << host[i].first << " is declared differently";
+    }
+}
+
+}  // namespace
