@@ -1,17 +1,10 @@
-# Cross-compiles the 32-bit Windows module with MinGW-w64 (Debian: g++-mingw-w64-i686).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles the 32-bit Windows module, Quelmor.mexw32, with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QUELMOR_MINGW_PREFIX i686-w64-mingw32)
-
-find_program(CMAKE_CXX_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-g++-posix ${QUELMOR_MINGW_PREFIX}-g++)
-if(NOT CMAKE_CXX_COMPILER)
-  message(FATAL_ERROR "${QUELMOR_MINGW_PREFIX}-g++ not found: install g++-mingw-w64-i686")
-endif()
-find_program(CMAKE_C_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-gcc-posix ${QUELMOR_MINGW_PREFIX}-gcc)
-find_program(CMAKE_RC_COMPILER NAMES ${QUELMOR_MINGW_PREFIX}-windres)
-find_program(CMAKE_DLLTOOL NAMES ${QUELMOR_MINGW_PREFIX}-dlltool)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QUELMOR_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(QUELMOR_MINGW_PACKAGE g++-mingw-w64-i686)
+set(QUELMOR_MODULE_SUFFIX .mexw32)
+set(QUELMOR_DLLTOOL_MACHINE i386)
+set(QUELMOR_PE_FORMAT pei-i386)
+# The 32-bit module keeps the variants it has always shipped: SSE only.
+set(QUELMOR_VECTOR_FAMILIES sse)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -5,7 +5,8 @@
 # reference sweep's image was answered with exactly those bytes.
 #
 #   compare_builds.sh WORKDIR MAKE_VECTORS LINUX_MINIHOST LINUX_MODULE \
-#       [windows WINDOWS_MINIHOST WINDOWS_MODULE] [octave OCTAVE_MODULE_DIR]
+#       [windowsNN WINDOWS_MINIHOST WINDOWS_MODULE]... [octave OCTAVE_MODULE_DIR]
+# where windowsNN names a Windows build (windows32, windows64) run under Wine.
 set -euo pipefail
 work=$1 make_vectors=$2 linux_minihost=$3 linux_module=$4
 shift 4
@@ -33,9 +34,9 @@ echo "cross-platform: linux matches the reference sweep on $checked random calls
 while [ $# -gt 0 ]; do
   build=$1
   case $build in
-  windows)
+  windows*)
     export WINEDEBUG=-all
-    "$here/run_build.sh" "$work/vectors" "$work/windows" wine "$2" "$3"
+    "$here/run_build.sh" "$work/vectors" "$work/$build" wine "$2" "$3"
     shift 3
     ;;
   octave)

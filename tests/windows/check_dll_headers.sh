@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Fails unless Quelmor.mexw32 is a 32-bit x86 DLL that exports mexFunction
-# alone, undecorated, and imports only libmx.dll, libmex.dll, msvcrt.dll and
-# KERNEL32.dll.
+# Fails unless a Windows build's module is a DLL of its platform's PE format
+# (PE32 for 32-bit, PE32+ for 64-bit), exports mexFunction alone, undecorated,
+# and imports only libmx.dll, libmex.dll, msvcrt.dll and KERNEL32.dll.
 #
-#   check_dll_headers.sh OBJDUMP MODULE
+#   check_dll_headers.sh BUILD_DIR
 set -euo pipefail
-objdump=$1 module=$2
-headers=$("$objdump" -p "$module")
+build=$1
+# Written by the build from its toolchain file: module_suffix, pe_format, objdump, pointer_bytes.
+declare -A platform
+while IFS='=' read -r key value; do platform[$key]=$value; done <"$build/quelmor_platform.env"
+objdump=${platform[objdump]}
+module=$build/host/Quelmor${platform[module_suffix]}
 fail() { echo "check_dll_headers: $module: $1" >&2; exit 1; }
+[ -f "$module" ] || fail "not built"
+headers=$("$objdump" -p "$module")
 
-"$objdump" -f "$module" | grep -q 'file format pei-i386' || fail "not a 32-bit x86 PE file"
-grep -Eq '^Magic\s+010b\s+\(PE32\)' <<<"$headers" || fail "not a PE32 (32-bit) image"
+"$objdump" -f "$module" | grep -q "file format ${platform[pe_format]}\$" || fail "not a ${platform[pe_format]} file"
+case ${platform[pointer_bytes]} in
+  4) magic='010b\s+\(PE32\)' ;;
+  8) magic='020b\s+\(PE32\+\)' ;;
+  *) fail "unknown pointer size ${platform[pointer_bytes]}" ;;
+esac
+grep -Eq "^Magic\s+$magic" <<<"$headers" || fail "optional header is not $magic"
 sed -n '/^Characteristics/,/^$/p' <<<"$headers" | grep -Eq '^\s+DLL$' || fail "not a DLL"
 
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | sed -n 's/^\s*\[ *[0-9]*\] //p')
@@ -20,4 +31,4 @@ imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort | tr '\n' ' ')
 [ "$imports" = "KERNEL32.dll libmex.dll libmx.dll msvcrt.dll " ] ||
   fail "imports '$imports', expected KERNEL32.dll libmex.dll libmx.dll msvcrt.dll"
 
-echo "check_dll_headers: $module: pei-i386 DLL, exports mexFunction, imports $imports"
+echo "check_dll_headers: $module: ${platform[pe_format]} DLL, exports mexFunction, imports $imports"
