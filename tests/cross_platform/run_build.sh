@@ -24,9 +24,16 @@ minihost | wine)
     mkdir -p "$results/$name"
     inputs=()
     for i in 1 2 3 4 5 6; do [ -f "$call/in$i" ] && inputs+=("$call/in$i"); done
-    status=0
-    "${runner[@]}" "$minihost" --nargout "$(cat "$call/nargout")" "$module" "$results/$name/image" "${inputs[@]}" \
-      2>"$results/$name/stderr" || status=$?
+    # minihost always says why it fails; a failure with nothing said is Wine
+    # not starting the process at all ("ShellExecuteEx failed", seen about once
+    # in a thousand starts), so that start is made again.
+    for attempt in 1 2 3; do
+      status=0
+      "${runner[@]}" "$minihost" --nargout "$(cat "$call/nargout")" "$module" "$results/$name/image" \
+        "${inputs[@]}" 2>"$results/$name/stderr" || status=$?
+      [ "$status" -eq 0 ] || [ -s "$results/$name/stderr" ] && break
+      echo "run_build.sh: $name: $kind did not start minihost (attempt $attempt)" >&2
+    done
     # Wine may add carriage returns; the message is the text alone.
     tr -d '\r' <"$results/$name/stderr" >"$results/$name/message"
     rm "$results/$name/stderr"
