@@ -16,6 +16,7 @@
 #include "lanes.h"
 #include "samplers.h"
 #include "variant_entries.h"
+#include "windowed_samples.h"
 
 namespace quelmor::detail {
 namespace {
@@ -28,34 +29,89 @@ T smaller(T a, T b) {
     return b < a ? b : a;
 }
 
-template <BlockLanes Lanes, class Sampler, int Views>
+template <class Lanes>
+constexpr std::int64_t windowSizeOf() {
+    if constexpr (WindowLanes<Lanes>) return Lanes::windowSize;
+    return 0;
+}
+
+// The pixel sum and the coordinate step, on the multiply-add pipes where the
+// lanes offer it (the same rounding: see the lanes).
+template <class Lanes>
+typename Lanes::Real accumulate(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::addOnMultiplier(a, b); }) return Lanes::addOnMultiplier(a, b);
+    return Lanes::add(a, b);
+}
+template <class Lanes>
+typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::subOnMultiplier(a, b); }) return Lanes::subOnMultiplier(a, b);
+    return Lanes::sub(a, b);
+}
+
+// A view whose samples are gathered from its column, lane by lane.
+template <BlockLanes Lanes, class Sampler>
+struct GatheredView {
+    GatheredView() = default;
+    GatheredView(const SweepJob&, std::int32_t, std::int32_t) {}
+    template <class Sample>
+    auto withRow(const DetectorColumn& view, typename Lanes::Real, std::int64_t,
+                 Sample&& sample) const {
+        return sample(GatheredSamples<Lanes>{view});
+    }
+};
+
+template <BlockLanes Lanes, class Sampler, int Views,
+          template <class, class> class ViewSamples = GatheredView>
 struct ViewPass {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
 
-    DetectorColumn views[Views];
+    // Every view's column has the same shape; only where it starts differs.
+    DetectorColumn shape;
+    const double* columnStarts[Views];
     Real coordinates[Views];
-    Real steps[Views];
+    double sines[Views];
+    ViewSamples<Lanes, Sampler> samples[Views];
+    std::int64_t lastStart;  // the last first sample a window may have
 
-    ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView) {
+    ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView)
+        : shape(detectorColumn(job, firstView)),
+          lastStart(std::int64_t{job.detectorCount} - windowSizeOf<Lanes>()) {
         const double centerOffset = centerOffsetOf(job.imageSize);
         const Real column =
             Lanes::add(Lanes::splat(static_cast<double>(firstColumn)), Lanes::laneIndex());
         for (int g = 0; g < Views; ++g) {
             const std::int32_t v = firstView + g;
-            views[g] = detectorColumn(job, v);
+            columnStarts[g] = detectorColumn(job, v).samples;
             coordinates[g] = columnTop<Lanes>(column, -centerOffset, job.cosines[v],
                                               centerOffset * job.sines[v]);
-            steps[g] = Lanes::splat(job.sines[v]);
+            sines[g] = job.sines[v];
+            samples[g] = ViewSamples<Lanes, Sampler>(job, v, firstColumn);
         }
     }
 
     // One row of the block: add each view's sample, then step its coordinate.
     Real accumulateRow(Real pixels) {
+        for (int g = 0; g < Views; ++g) pixels = addView(g, pixels);
+        return pixels;
+    }
+    // Two consecutive rows, view by view: the rows' sums are independent
+    // chains, so the processor overlaps them.
+    void accumulateRows(Real& upper, Real& lower) {
         for (int g = 0; g < Views; ++g) {
-            pixels = Lanes::add(pixels, Sampler::template sample<Lanes>(views[g], coordinates[g]));
-            coordinates[g] = Lanes::sub(coordinates[g], steps[g]);
+            upper = addView(g, upper);
+            lower = addView(g, lower);
         }
+    }
+    Real addView(int g, Real pixels) {
+        DetectorColumn view = shape;
+        view.samples = columnStarts[g];
+        const Real t = coordinates[g];
+        pixels = accumulate<Lanes>(pixels,
+                                   samples[g].withRow(view, t, lastStart, [&](const auto& source) {
+                                       return Sampler::template sample<Lanes>(view, t, source);
+                                   }));
+        coordinates[g] = stepDown<Lanes>(coordinates[g], Lanes::splat(sines[g]));
         return pixels;
     }
 
@@ -69,7 +125,8 @@ struct ViewPass {
                     pixels[lane] = Lanes::load(blockTop + lane * imageSize + k);
                 }
                 Lanes::transpose(pixels);
-                for (int row = 0; row < width; ++row) pixels[row] = accumulateRow(pixels[row]);
+                for (int row = 0; row < width; row += 2)
+                    accumulateRows(pixels[row], pixels[row + 1]);
                 Lanes::transpose(pixels);
                 for (int lane = 0; lane < width; ++lane) {
                     Lanes::store(blockTop + lane * imageSize + k, pixels[lane]);
@@ -120,10 +177,66 @@ void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int
     });
 }
 
+// Views from `first` on that share `windowed`, at most `limit` of them.
+template <class Qualifies>
+std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t limit,
+                        bool windowed, Qualifies&& qualifies) {
+    std::int32_t count = 0;
+    while (count < limit && first + count < viewCount && qualifies(first + count) == windowed)
+        ++count;
+    return count;
+}
+
+// The blocked sweep with each view's samples picked from windows where its
+// coefficients allow (windowed_samples.h) and gathered where they do not. A
+// pass carries views of one kind; views still reach each pixel in order.
+template <WindowLanes Lanes>
+void windowedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+    constexpr int width = Lanes::width;
+    constexpr int viewsPerPass = Lanes::ViewsPerPass;
+    const std::ptrdiff_t imageSize = job.imageSize;
+    auto qualifies = [&job](std::int32_t view) { return windowQualifies<Lanes>(job, view); };
+    withSampler(job.interpCode, [&](auto sampler) {
+        using Sampler = decltype(sampler);
+        for (std::int32_t j = firstColumn; j < endColumn; j += width) {
+            const std::int32_t columns = smaller(width, endColumn - j);
+            double* blockTop = job.image + j * imageSize;
+            for (std::int32_t v = 0; v < job.viewCount;) {
+                const bool windowed = qualifies(v);
+                const std::int32_t run =
+                    runOfViews(v, job.viewCount, viewsPerPass, windowed, qualifies);
+                if (run == viewsPerPass && windowed) {
+                    ViewPass<Lanes, Sampler, viewsPerPass, WindowedView>(job, j, v).run(
+                        blockTop, imageSize, columns);
+                } else if (run == viewsPerPass) {
+                    ViewPass<Lanes, Sampler, viewsPerPass>(job, j, v).run(blockTop, imageSize,
+                                                                          columns);
+                } else {
+                    for (const std::int32_t last = v + run; v < last; ++v) {
+                        if (windowed) {
+                            ViewPass<Lanes, Sampler, 1, WindowedView>(job, j, v).run(
+                                blockTop, imageSize, columns);
+                        } else {
+                            ViewPass<Lanes, Sampler, 1>(job, j, v).run(blockTop, imageSize,
+                                                                       columns);
+                        }
+                    }
+                    continue;
+                }
+                v += run;
+            }
+        }
+    });
+}
+
 // A variant's entry: the blocked sweep on its lanes.
 template <BlockLanes Lanes>
 constexpr SweepKernel blockedSweepKernel() {
     return SweepKernel{blockedSweepColumns<Lanes>, Lanes::width};
+}
+template <WindowLanes Lanes>
+constexpr SweepKernel windowedSweepKernel() {
+    return SweepKernel{windowedSweepColumns<Lanes>, Lanes::width};
 }
 
 }  // namespace

@@ -10,16 +10,50 @@
 namespace quelmor::detail {
 namespace {
 
+// Where a sampler's samples come from: at(offset, mask) is the sample
+// `offset` places from the detector's center sample, next(offset, mask) the
+// one after it, each +0.0 where the mask does not hold; within(x, lo, hi)
+// says which lanes fall on the detector and select(mask, x) keeps those.
+// These read the view's column itself and ask every lane.
+template <SamplerLanes Lanes>
+struct GatheredSamples {
+    const DetectorColumn& view;
+
+    static typename Lanes::Mask within(typename Lanes::Real x, double lo, double hi) {
+        return Lanes::within(x, lo, hi);
+    }
+    static typename Lanes::Real select(typename Lanes::Mask mask, typename Lanes::Real x) {
+        return Lanes::select(mask, x);
+    }
+
+    typename Lanes::Real index(typename Lanes::Real offset) const {
+        return Lanes::add(offset, Lanes::splat(view.center));
+    }
+    typename Lanes::Real at(typename Lanes::Real offset, typename Lanes::Mask mask) const {
+        return Lanes::gather(view.samples, index(offset), mask);
+    }
+    typename Lanes::Real next(typename Lanes::Real offset, typename Lanes::Mask mask) const {
+        return Lanes::gather(view.samples, Lanes::add(index(offset), Lanes::splat(1.0)), mask);
+    }
+};
+
 // u = t + 0.5 is rounded before the floor, so ties go up for either sign and
 // t = 0.49999999999999994 takes offset 1.
 struct NearestSampler {
-    template <SamplerLanes Lanes>
-    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
+    // The lowest sample index a coordinate t can take, as floor(t + lowShift) + center.
+    static constexpr double lowShift = 0.5;
+
+    template <SamplerLanes Lanes, class Source>
+    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t,
+                                       const Source& source) {
         const auto u = Lanes::add(t, Lanes::splat(0.5));
         const auto offset = Lanes::floor(u);
-        const auto onDetector = Lanes::within(u, view.firstCoordinate, view.endCoordinate);
-        return Lanes::gather(view.samples, Lanes::add(offset, Lanes::splat(view.center)),
-                             onDetector);
+        const auto onDetector = source.within(u, view.firstCoordinate, view.endCoordinate);
+        return source.at(offset, onDetector);
+    }
+    template <SamplerLanes Lanes>
+    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
+        return sample<Lanes>(view, t, GatheredSamples<Lanes>{view});
     }
 };
 
@@ -27,22 +61,27 @@ struct NearestSampler {
 // reads as 0.0, so the edges blend toward zero. Both neighbours are read even
 // when f is 0, so an infinite or NaN neighbour makes the sample NaN.
 struct LinearSampler {
-    template <SamplerLanes Lanes>
-    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
+    static constexpr double lowShift = 0.0;
+
+    template <SamplerLanes Lanes, class Source>
+    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t,
+                                       const Source& source) {
         const auto whole = Lanes::floor(t);
         const auto weight = Lanes::sub(t, whole);
-        const auto index = Lanes::add(whole, Lanes::splat(view.center));
-        const auto loOnDetector = Lanes::within(t, view.firstCoordinate, view.endCoordinate);
+        const auto loOnDetector = source.within(t, view.firstCoordinate, view.endCoordinate);
         const auto hiOnDetector =
-            Lanes::within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
-        const auto lo = Lanes::gather(view.samples, index, loOnDetector);
-        const auto hi =
-            Lanes::gather(view.samples, Lanes::add(index, Lanes::splat(1.0)), hiOnDetector);
+            source.within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
+        const auto lo = source.at(whole, loOnDetector);
+        const auto hi = source.next(whole, hiOnDetector);
         const auto difference = Lanes::sub(hi, lo);
         const auto scaled = Lanes::mul(weight, difference);
         // A coordinate with neither neighbour on the detector (or not finite)
         // contributes nothing, whatever its weight.
-        return Lanes::select(Lanes::maskOr(loOnDetector, hiOnDetector), Lanes::add(scaled, lo));
+        return source.select(Lanes::maskOr(loOnDetector, hiOnDetector), Lanes::add(scaled, lo));
+    }
+    template <SamplerLanes Lanes>
+    static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
+        return sample<Lanes>(view, t, GatheredSamples<Lanes>{view});
     }
 };
 

@@ -1,63 +1,8 @@
-// Eight columns per AVX-512 vector, with mask registers and hardware gathers.
-#include <immintrin.h>
-
+// The blocked sweep on AVX-512 lanes, samples fetched with hardware gathers.
+#include "avx512_lanes.h"
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
-namespace {
-
-struct Avx512Lanes {
-    using Real = __m512d;
-    using Mask = __mmask8;
-    static constexpr int width = 8;
-    static constexpr int ViewsPerPass = 8;
-
-    static Real splat(double x) { return _mm512_set1_pd(x); }
-    static Real laneIndex() { return _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0); }
-    static Real add(Real a, Real b) { return _mm512_add_pd(a, b); }
-    static Real sub(Real a, Real b) { return _mm512_sub_pd(a, b); }
-    static Real mul(Real a, Real b) { return _mm512_mul_pd(a, b); }
-    static Real load(const double* p) { return _mm512_loadu_pd(p); }
-    static void store(double* p, Real x) { _mm512_storeu_pd(p, x); }
-    static Real floor(Real x) {
-        return _mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    }
-    static Mask within(Real x, double lo, double hi) {
-        const Mask aboveLo = _mm512_cmp_pd_mask(_mm512_set1_pd(lo), x, _CMP_LE_OQ);
-        return _mm512_mask_cmp_pd_mask(aboveLo, x, _mm512_set1_pd(hi), _CMP_LT_OQ);
-    }
-    static Mask maskOr(Mask a, Mask b) { return static_cast<Mask>(a | b); }
-    static Real select(Mask mask, Real x) { return _mm512_maskz_mov_pd(mask, x); }
-    static Real gather(const double* samples, Real index, Mask mask) {
-        const __m256i lanes = _mm512_cvttpd_epi32(_mm512_maskz_mov_pd(mask, index));
-        return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), mask, lanes, samples, 8);
-    }
-    static void transpose(Real (&rows)[width]) {
-        Real pairs[width];
-        for (int i = 0; i < width; i += 2) {
-            pairs[i] = _mm512_unpacklo_pd(rows[i], rows[i + 1]);
-            pairs[i + 1] = _mm512_unpackhi_pd(rows[i], rows[i + 1]);
-        }
-        // 0x88 takes 128-bit lanes 0 and 2 of each source, 0xDD lanes 1 and 3.
-        Real quads[width];
-        for (int i = 0; i < width; i += 4) {
-            quads[i] = _mm512_shuffle_f64x2(pairs[i], pairs[i + 2], 0x88);
-            quads[i + 1] = _mm512_shuffle_f64x2(pairs[i], pairs[i + 2], 0xDD);
-            quads[i + 2] = _mm512_shuffle_f64x2(pairs[i + 1], pairs[i + 3], 0x88);
-            quads[i + 3] = _mm512_shuffle_f64x2(pairs[i + 1], pairs[i + 3], 0xDD);
-        }
-        rows[0] = _mm512_shuffle_f64x2(quads[0], quads[4], 0x88);
-        rows[4] = _mm512_shuffle_f64x2(quads[0], quads[4], 0xDD);
-        rows[2] = _mm512_shuffle_f64x2(quads[1], quads[5], 0x88);
-        rows[6] = _mm512_shuffle_f64x2(quads[1], quads[5], 0xDD);
-        rows[1] = _mm512_shuffle_f64x2(quads[2], quads[6], 0x88);
-        rows[5] = _mm512_shuffle_f64x2(quads[2], quads[6], 0xDD);
-        rows[3] = _mm512_shuffle_f64x2(quads[3], quads[7], 0x88);
-        rows[7] = _mm512_shuffle_f64x2(quads[3], quads[7], 0xDD);
-    }
-};
-
-}  // namespace
 
 const SweepKernel avx512SweepKernel = blockedSweepKernel<Avx512Lanes>();
 
