@@ -182,6 +182,105 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
     EXPECT_GE(compared, 2 * scenarioCount);  // at least the reference and SSE2
 }
 
+// Scenes built against the windowed variants' bound: a view whose cosine c
+// lets one row's lanes span more samples than a window holds must be
+// gathered, so cosines crowd both sides of |c| = 2 (the bound lies just
+// below), with ties, axis angles, long columns where the stepped chains
+// drift, detectors barely longer than a window so windows meet both ends at
+// once, and non-finite and huge coefficients mixed into one call. Every
+// sample is distinct, so any wrong pick shows.
+class WindowBoundMaker {
+public:
+    explicit WindowBoundMaker(unsigned seed) : random_(seed) {}
+
+    Scenario make(int imageSize) {
+        Scenario scenario;
+        scenario.imageSize = imageSize;
+        const int fitting = quelmor::coveringDetectorCount(imageSize);
+        static const int shortDetectors[] = {8, 15, 16, 17, 18, 20, 24, 31};
+        scenario.detectorCount =
+            uniform(0, 2) == 0 ? pick(shortDetectors) : fitting + uniform(0, 9);
+        scenario.interpCode = uniform(0, 1);
+        const int views = imageSize > 500 ? 3 : uniform(8, 40);
+        for (int v = 0; v < views; ++v) addView(scenario);
+        scenario.projections.resize(static_cast<std::size_t>(views) * scenario.detectorCount);
+        for (std::size_t i = 0; i < scenario.projections.size(); ++i)
+            scenario.projections[i] = 1.0 + static_cast<double>(i) / 8192.0;
+        scenario.startImage.resize(static_cast<std::size_t>(imageSize) * imageSize);
+        for (double& pixel : scenario.startImage) pixel = real(-1, 1);
+        return scenario;
+    }
+
+private:
+    void addView(Scenario& scenario) {
+        static const double nearTheBound[] = {1.99,   1.995,  1.9977, 1.99777, 1.997767,
+                                              1.9978, 1.9985, 1.999,  2.0,     2.001,
+                                              2.05,   2.1,    2.14,   2.2,     1.0 + 1.0 / 3};
+        double c, s;
+        switch (uniform(0, 7)) {
+            case 0:
+            case 1:
+                c = pick(nearTheBound) * (uniform(0, 1) ? 1 : -1);
+                s = real(-2.5, 2.5);
+                break;
+            case 2: {  // exact angles: 0, pi/4, pi/2 and their mirrors
+                const double angle = uniform(0, 7) * std::numbers::pi / 4;
+                c = std::cos(angle);
+                s = std::sin(angle);
+                break;
+            }
+            case 3:  // dyadic: coordinates on ties of either sign
+                c = pick({0.5, -0.5, 1.5, -1.5, 0.25, 1.75, -1.875});
+                s = pick({0.5, -0.5, 0.25, 1.5, -0.75, 0.0});
+                break;
+            case 4:  // sines far from unit, within and beyond what windows take
+                c = real(-1, 1);
+                s = pick({1023.75, -1024.0, 1024.5, 3e5, 0.49999999999999994});
+                break;
+            case 5:  // no index can hold these: gathered
+                c = pick({inf, -inf, nan, 1e300, 0.5});
+                s = pick({0.5, nan, -1e300, inf});
+                break;
+            default:
+                c = real(-2.3, 2.3);
+                s = real(-2.3, 2.3);
+                break;
+        }
+        scenario.cosines.push_back(c);
+        scenario.sines.push_back(s);
+    }
+
+    double real(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random_);
+    }
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
+    template <class T>
+    T pick(std::initializer_list<T> values) {
+        return values.begin()[uniform(0, static_cast<int>(values.size()) - 1)];
+    }
+    template <class T, std::size_t N>
+    T pick(const T (&values)[N]) {
+        return values[uniform(0, static_cast<int>(N) - 1)];
+    }
+
+    std::mt19937_64 random_;
+};
+
+TEST(VariantAgreement, WindowBoundScenesMatchTheReferenceByteForByte) {
+    WindowBoundMaker maker(1208);
+    for (int i = 0; i < 240; ++i) {
+        static const int sides[] = {8, 9, 16, 31, 40, 64, 65, 129};
+        const int imageSize = i % 60 == 59 ? 1025 + i % 3 : sides[i % 8];
+        const Scenario scenario = maker.make(imageSize);
+        const std::vector<double> expected = referenceImage(scenario);
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported() || variant.name == "reference") continue;
+            ASSERT_TRUE(sameBytes(variantImage(variant, scenario), expected))
+                << variant.name << " differs on window scene " << i << ": " << scenario.describe();
+        }
+    }
+}
+
 TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
     // Sweeping [0, a) and then [a, N) must equal one sweep, for split points
     // inside and between SIMD blocks.
