@@ -1,0 +1,76 @@
+// Four columns per AVX2 vector: hardware gathers, and 8-sample windows
+// picked from with 32-bit permutes.
+#pragma once
+
+#include <immintrin.h>
+
+namespace quelmor::detail {
+namespace {
+
+struct Avx2Lanes {
+    using Real = __m256d;
+    using Mask = __m256d;
+    static constexpr int width = 4;
+    static constexpr int ViewsPerPass = 2;  // 16 registers: keep the block's rows resident
+
+    static Real splat(double x) { return _mm256_set1_pd(x); }
+    static Real laneIndex() { return _mm256_set_pd(3.0, 2.0, 1.0, 0.0); }
+    static Real add(Real a, Real b) { return _mm256_add_pd(a, b); }
+    static Real sub(Real a, Real b) { return _mm256_sub_pd(a, b); }
+    static Real mul(Real a, Real b) { return _mm256_mul_pd(a, b); }
+    static Real load(const double* p) { return _mm256_loadu_pd(p); }
+    static void store(double* p, Real x) { _mm256_storeu_pd(p, x); }
+    static Real floor(Real x) {
+        return _mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    }
+    static Mask within(Real x, double lo, double hi) {
+        return _mm256_and_pd(_mm256_cmp_pd(_mm256_set1_pd(lo), x, _CMP_LE_OQ),
+                             _mm256_cmp_pd(x, _mm256_set1_pd(hi), _CMP_LT_OQ));
+    }
+    static Mask maskOr(Mask a, Mask b) { return _mm256_or_pd(a, b); }
+    static Real select(Mask mask, Real x) { return _mm256_and_pd(mask, x); }
+    static Mask allLanes() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
+
+    // Eight consecutive samples in two vectors. A position's low three
+    // mantissa bits p pick element p: vpermd takes doubles as pairs of 32-bit
+    // halves (2(p mod 4), 2(p mod 4) + 1) from each vector, and bit 2 of p
+    // chooses between them.
+    struct Window {
+        Real low, high;
+    };
+    static constexpr int windowSize = 8;
+    static Window loadWindow(const double* first) {
+        return {_mm256_loadu_pd(first), _mm256_loadu_pd(first + 4)};
+    }
+    static Real pick(const Window& window, Real position, Mask mask) {
+        const __m256i bits = _mm256_castpd_si256(position);
+        const __m256i doubled = _mm256_add_epi32(bits, bits);
+        const __m256i halves = _mm256_add_epi32(_mm256_shuffle_epi32(doubled, 0xA0),
+                                                _mm256_set_epi32(1, 0, 1, 0, 1, 0, 1, 0));
+        const Real fromLow = _mm256_castsi256_pd(
+            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.low), halves));
+        const Real fromHigh = _mm256_castsi256_pd(
+            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.high), halves));
+        const Real picked =
+            _mm256_blendv_pd(fromLow, fromHigh, _mm256_castsi256_pd(_mm256_slli_epi64(bits, 61)));
+        return _mm256_and_pd(mask, picked);
+    }
+
+    static Real gather(const double* samples, Real index, Mask mask) {
+        const __m128i lanes = _mm256_cvttpd_epi32(_mm256_and_pd(mask, index));
+        return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), samples, lanes, mask, 8);
+    }
+    static void transpose(Real (&rows)[width]) {
+        const Real low01 = _mm256_unpacklo_pd(rows[0], rows[1]);
+        const Real high01 = _mm256_unpackhi_pd(rows[0], rows[1]);
+        const Real low23 = _mm256_unpacklo_pd(rows[2], rows[3]);
+        const Real high23 = _mm256_unpackhi_pd(rows[2], rows[3]);
+        rows[0] = _mm256_permute2f128_pd(low01, low23, 0x20);
+        rows[1] = _mm256_permute2f128_pd(high01, high23, 0x20);
+        rows[2] = _mm256_permute2f128_pd(low01, low23, 0x31);
+        rows[3] = _mm256_permute2f128_pd(high01, high23, 0x31);
+    }
+};
+
+}  // namespace
+}  // namespace quelmor::detail
