@@ -104,7 +104,6 @@ struct WindowedView {
 
     std::int64_t lowestFixed;  // floor(lowest coordinate + lowShift - margin) + center
     std::int64_t stepFixed;
-    std::int64_t biasedCenterBits;
 
     WindowedView() = default;
     WindowedView(const SweepJob& job, std::int32_t view, std::int32_t firstColumn)
@@ -116,8 +115,7 @@ struct WindowedView {
                            std::fmin(0.0, (Lanes::width - 1) * job.cosines[view]) - windowMargin) *
                           fixedOne)) +
                       (static_cast<std::int64_t>(job.detectorCount / 2) << 32)),
-          stepFixed(static_cast<std::int64_t>(std::nearbyint(job.sines[view] * fixedOne))),
-          biasedCenterBits(std::bit_cast<std::int64_t>(positionBias + (job.detectorCount / 2))) {}
+          stepFixed(static_cast<std::int64_t>(std::nearbyint(job.sines[view] * fixedOne))) {}
 
     // Runs sample(source) on the current row's window, its start clamped to
     // [0, lastStart]; then moves to the next row.
@@ -126,6 +124,8 @@ struct WindowedView {
                  Sample&& sample) {
         const std::int64_t start = lowestFixed >> 32;
         lowestFixed -= stepFixed;
+        const std::int64_t biasedCenterBits =
+            std::bit_cast<std::int64_t>(positionBias + view.center);
         if (start >= 0 && start <= lastStart) {
             return sample(WindowedSamples<Lanes, true>{
                 Lanes::loadWindow(view.samples + start),
