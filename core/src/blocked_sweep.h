@@ -195,9 +195,11 @@ void windowedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::in
     constexpr int width = Lanes::width;
     constexpr int viewsPerPass = Lanes::ViewsPerPass;
     const std::ptrdiff_t imageSize = job.imageSize;
-    auto qualifies = [&job](std::int32_t view) { return windowQualifies<Lanes>(job, view); };
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
+        auto qualifies = [&job](std::int32_t view) {
+            return windowQualifies<Lanes, Sampler>(job, view);
+        };
         for (std::int32_t j = firstColumn; j < endColumn; j += width) {
             const std::int32_t columns = smaller(width, endColumn - j);
             double* blockTop = job.image + j * imageSize;

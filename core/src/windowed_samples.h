@@ -51,8 +51,13 @@ constexpr double maxLaneStep() {
     return (Lanes::windowSize - 2 - 2 * windowMargin) / (Lanes::width - 1);
 }
 
-template <WindowLanes Lanes>
+// Lanes may leave a sampler to the gathers where its windows measured slower
+// (a `windowed<Sampler>` constant says which samplers they window).
+template <WindowLanes Lanes, class Sampler>
 bool windowQualifies(const SweepJob& job, std::int32_t view) {
+    if constexpr (requires { Lanes::template windowed<Sampler>; }) {
+        if (!Lanes::template windowed<Sampler>) return false;
+    }
     return job.detectorCount >= Lanes::windowSize &&
            std::fabs(job.cosines[view]) < maxLaneStep<Lanes>() &&
            std::fabs(job.sines[view]) <= largestWindowedSine;
