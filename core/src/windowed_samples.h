@@ -12,7 +12,6 @@
 // a window.
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -96,8 +95,9 @@ struct WindowedSamples {
 
 // positionBias + center - start: within [2^52, 2^53) the bits count whole
 // numbers, so it is made by integer arithmetic on the bits.
+// (The builtin, not std::bit_cast: no out-of-line copy can leave this unit.)
 inline double toWindowPosition(std::int64_t biasedCenterBits, std::int64_t start) {
-    return std::bit_cast<double>(biasedCenterBits - start);
+    return __builtin_bit_cast(double, biasedCenterBits - start);
 }
 
 // One windowed view through a block. A fixed-point estimate of each row's
@@ -130,7 +130,7 @@ struct WindowedView {
         const std::int64_t start = lowestFixed >> 32;
         lowestFixed -= stepFixed;
         const std::int64_t biasedCenterBits =
-            std::bit_cast<std::int64_t>(positionBias + view.center);
+            __builtin_bit_cast(std::int64_t, positionBias + view.center);
         if (start >= 0 && start <= lastStart) {
             return sample(WindowedSamples<Lanes, true>{
                 Lanes::loadWindow(view.samples + start),
