@@ -46,9 +46,30 @@ struct Scenario {
     }
 };
 
-class ScenarioMaker {
+// Seeded choices for the scenario makers.
+class RandomChoices {
+protected:
+    explicit RandomChoices(unsigned seed) : random_(seed) {}
+
+    double real(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random_);
+    }
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
+    template <class T>
+    T pick(std::initializer_list<T> values) {
+        return values.begin()[uniform(0, static_cast<int>(values.size()) - 1)];
+    }
+    template <class T, std::size_t N>
+    T pick(const T (&values)[N]) {
+        return values[uniform(0, static_cast<int>(N) - 1)];
+    }
+
+    std::mt19937_64 random_;
+};
+
+class ScenarioMaker : RandomChoices {
 public:
-    explicit ScenarioMaker(unsigned seed) : random_(seed) {}
+    explicit ScenarioMaker(unsigned seed) : RandomChoices(seed) {}
 
     Scenario make() {
         Scenario scenario;
@@ -77,8 +98,7 @@ private:
         double c, s;
         switch (uniform(0, 6)) {
             case 0: {  // the unit circle
-                const double angle =
-                    std::uniform_real_distribution<double>(0, 2 * std::numbers::pi)(random_);
+                const double angle = real(0, 2 * std::numbers::pi);
                 c = std::cos(angle);
                 s = std::sin(angle);
                 break;
@@ -96,16 +116,16 @@ private:
                 s = pick({0.1, 0.3, -0.7, 2.0 / 3.0, 0.49999999999999994});
                 break;
             case 4:  // not a unit vector at all
-                c = std::uniform_real_distribution<double>(-3, 3)(random_);
-                s = std::uniform_real_distribution<double>(-3, 3)(random_);
+                c = real(-3, 3);
+                s = real(-3, 3);
                 break;
             case 5:  // coordinates no index can hold
                 c = pick({inf, -inf, nan, 1e300, -4e9});
                 s = pick({0.0, 0.5, nan, 1e300});
                 break;
             default:
-                c = std::uniform_real_distribution<double>(-1, 1)(random_);
-                s = std::uniform_real_distribution<double>(-1, 1)(random_);
+                c = real(-1, 1);
+                s = real(-1, 1);
                 break;
         }
         scenario.cosines.push_back(c);
@@ -117,21 +137,9 @@ private:
             case 0: return pick({inf, -inf, nan});
             case 1: return pick({-0.0, 5e-324, -2.2e-308, 1e300});
             case 2: return 0.0;
-            default: return std::uniform_real_distribution<double>(-10, 10)(random_);
+            default: return real(-10, 10);
         }
     }
-
-    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
-    template <class T>
-    T pick(std::initializer_list<T> values) {
-        return values.begin()[uniform(0, static_cast<int>(values.size()) - 1)];
-    }
-    template <class T, std::size_t N>
-    T pick(const T (&values)[N]) {
-        return values[uniform(0, static_cast<int>(N) - 1)];
-    }
-
-    std::mt19937_64 random_;
 };
 
 // Runs `sweep` on the scenario with every array bracketed by NaN guards: a
@@ -189,9 +197,9 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
 // drift, detectors barely longer than a window so windows meet both ends at
 // once, and non-finite and huge coefficients mixed into one call. Every
 // sample is distinct, so any wrong pick shows.
-class WindowBoundMaker {
+class WindowBoundMaker : RandomChoices {
 public:
-    explicit WindowBoundMaker(unsigned seed) : random_(seed) {}
+    explicit WindowBoundMaker(unsigned seed) : RandomChoices(seed) {}
 
     Scenario make(int imageSize) {
         Scenario scenario;
@@ -249,21 +257,6 @@ private:
         scenario.cosines.push_back(c);
         scenario.sines.push_back(s);
     }
-
-    double real(double lo, double hi) {
-        return std::uniform_real_distribution<double>(lo, hi)(random_);
-    }
-    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
-    template <class T>
-    T pick(std::initializer_list<T> values) {
-        return values.begin()[uniform(0, static_cast<int>(values.size()) - 1)];
-    }
-    template <class T, std::size_t N>
-    T pick(const T (&values)[N]) {
-        return values[uniform(0, static_cast<int>(N) - 1)];
-    }
-
-    std::mt19937_64 random_;
 };
 
 TEST(VariantAgreement, WindowBoundScenesMatchTheReferenceByteForByte) {

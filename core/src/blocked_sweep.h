@@ -154,29 +154,6 @@ struct ViewPass {
     }
 };
 
-template <BlockLanes Lanes>
-void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
-    constexpr int width = Lanes::width;
-    constexpr int viewsPerPass = Lanes::ViewsPerPass;
-    const std::ptrdiff_t imageSize = job.imageSize;
-    withSampler(job.interpCode, [&](auto sampler) {
-        using Sampler = decltype(sampler);
-        // Column blocks outermost: a block's pixels stay in cache while every
-        // view passes over them.
-        for (std::int32_t j = firstColumn; j < endColumn; j += width) {
-            const std::int32_t columns = smaller(width, endColumn - j);
-            double* blockTop = job.image + j * imageSize;
-            std::int32_t v = 0;
-            for (; v + viewsPerPass <= job.viewCount; v += viewsPerPass) {
-                ViewPass<Lanes, Sampler, viewsPerPass>(job, j, v).run(blockTop, imageSize, columns);
-            }
-            for (; v < job.viewCount; ++v) {
-                ViewPass<Lanes, Sampler, 1>(job, j, v).run(blockTop, imageSize, columns);
-            }
-        }
-    });
-}
-
 // Views from `first` on that share `windowed`, at most `limit` of them.
 template <class Qualifies>
 std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t limit,
@@ -187,18 +164,37 @@ std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t
     return count;
 }
 
-// The blocked sweep with each view's samples picked from windows where its
-// coefficients allow (windowed_samples.h) and gathered where they do not. A
-// pass carries views of one kind; views still reach each pixel in order.
-template <WindowLanes Lanes>
-void windowedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+// One pass of `Views` views from `firstView` through a block, windowed or gathered.
+template <BlockLanes Lanes, class Sampler, int Views, bool windows>
+void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, bool windowed,
+             double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
+    if constexpr (windows) {
+        if (windowed) {
+            ViewPass<Lanes, Sampler, Views, WindowedView>(job, firstColumn, firstView)
+                .run(blockTop, imageSize, columns);
+            return;
+        }
+    }
+    ViewPass<Lanes, Sampler, Views>(job, firstColumn, firstView).run(blockTop, imageSize, columns);
+}
+
+// Column blocks outermost: a block's pixels stay in cache while every view
+// passes over them. With `windows`, each view's samples are picked from
+// windows where its coefficients allow (windowed_samples.h) and gathered
+// where they do not; a pass carries views of one kind, and views still reach
+// each pixel in order.
+template <BlockLanes Lanes, bool windows>
+void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     constexpr int width = Lanes::width;
     constexpr int viewsPerPass = Lanes::ViewsPerPass;
     const std::ptrdiff_t imageSize = job.imageSize;
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
         auto qualifies = [&job](std::int32_t view) {
-            return windowQualifies<Lanes, Sampler>(job, view);
+            if constexpr (windows) return windowQualifies<Lanes, Sampler>(job, view);
+            (void)job;
+            (void)view;
+            return false;
         };
         for (std::int32_t j = firstColumn; j < endColumn; j += width) {
             const std::int32_t columns = smaller(width, endColumn - j);
@@ -207,25 +203,16 @@ void windowedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::in
                 const bool windowed = qualifies(v);
                 const std::int32_t run =
                     runOfViews(v, job.viewCount, viewsPerPass, windowed, qualifies);
-                if (run == viewsPerPass && windowed) {
-                    ViewPass<Lanes, Sampler, viewsPerPass, WindowedView>(job, j, v).run(
-                        blockTop, imageSize, columns);
-                } else if (run == viewsPerPass) {
-                    ViewPass<Lanes, Sampler, viewsPerPass>(job, j, v).run(blockTop, imageSize,
-                                                                          columns);
-                } else {
-                    for (const std::int32_t last = v + run; v < last; ++v) {
-                        if (windowed) {
-                            ViewPass<Lanes, Sampler, 1, WindowedView>(job, j, v).run(
-                                blockTop, imageSize, columns);
-                        } else {
-                            ViewPass<Lanes, Sampler, 1>(job, j, v).run(blockTop, imageSize,
-                                                                       columns);
-                        }
-                    }
+                if (run == viewsPerPass) {
+                    runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, windowed, blockTop,
+                                                                   imageSize, columns);
+                    v += run;
                     continue;
                 }
-                v += run;
+                for (const std::int32_t last = v + run; v < last; ++v) {
+                    runPass<Lanes, Sampler, 1, windows>(job, j, v, windowed, blockTop, imageSize,
+                                                        columns);
+                }
             }
         }
     });
@@ -234,11 +221,11 @@ void windowedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::in
 // A variant's entry: the blocked sweep on its lanes.
 template <BlockLanes Lanes>
 constexpr SweepKernel blockedSweepKernel() {
-    return SweepKernel{blockedSweepColumns<Lanes>, Lanes::width};
+    return SweepKernel{blockedSweepColumns<Lanes, false>, Lanes::width};
 }
 template <WindowLanes Lanes>
 constexpr SweepKernel windowedSweepKernel() {
-    return SweepKernel{windowedSweepColumns<Lanes>, Lanes::width};
+    return SweepKernel{blockedSweepColumns<Lanes, true>, Lanes::width};
 }
 
 }  // namespace
