@@ -311,6 +311,36 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
     }
 }
 
+TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
+    // Stacks shorter and longer than the thread count take the two paths;
+    // each image must be its own job's, whichever thread ran it.
+    ScenarioMaker maker(314);
+    for (int round = 0; round < 12; ++round) {
+        const int jobCount = 1 + round % 6;
+        std::vector<Scenario> scenarios;
+        std::vector<std::vector<double>> expected, images;
+        for (int j = 0; j < jobCount; ++j) {
+            scenarios.push_back(maker.make());
+            expected.push_back(referenceImage(scenarios.back()));
+            images.push_back(scenarios.back().startImage);
+        }
+        std::vector<SweepJob> jobs;
+        for (int j = 0; j < jobCount; ++j) {
+            const Scenario& s = scenarios[j];
+            jobs.push_back({images[j].data(), s.projections.data(), s.detectorCount,
+                            s.cosines.data(), s.sines.data(), static_cast<int>(s.cosines.size()),
+                            s.imageSize, s.interpCode});
+        }
+        const unsigned threads = 1 + round % 4;
+        quelmor::accumulateStackParallel(jobs, threads);
+        for (int j = 0; j < jobCount; ++j) {
+            ASSERT_TRUE(sameBytes(images[j], expected[j]))
+                << "job " << j << " of " << jobCount << ", " << threads
+                << " threads: " << scenarios[j].describe();
+        }
+    }
+}
+
 TEST(VariantAgreement, LargeImageWithManyViews) {
     // Long columns and a full set of views, as a reconstruction runs them.
     Scenario scenario;

@@ -1,12 +1,17 @@
 #include "quelmor/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
 namespace quelmor {
 namespace {
+
+unsigned threadsToUse(unsigned threadCount) {
+    return threadCount ? threadCount : std::max(1u, std::thread::hardware_concurrency());
+}
 
 // Threads split the image on whole blocks of this many columns, a multiple of
 // every variant's lane width (all are powers of two), so no thread gets a
@@ -23,7 +28,7 @@ std::int32_t blockColumns() {
 void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
                              const KernelVariant* variant) {
     const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
-    if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
+    threadCount = threadsToUse(threadCount);
     const std::int64_t block = blockColumns();
     const std::int64_t columns = std::max<std::int32_t>(job.imageSize, 0);
     const std::int64_t blocks = (columns + block - 1) / block;
@@ -42,6 +47,24 @@ void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
         });
     }
     chosen.sweepColumns(job, 0, partStart(1));
+}
+
+void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCount,
+                             const KernelVariant* variant) {
+    const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
+    threadCount = threadsToUse(threadCount);
+    if (jobs.size() < threadCount) {
+        for (const SweepJob& job : jobs) accumulateViewsParallel(job, threadCount, &chosen);
+        return;
+    }
+    std::atomic<std::size_t> nextJob{0};
+    auto takeJobs = [&] {
+        for (std::size_t j; (j = nextJob.fetch_add(1)) < jobs.size();)
+            chosen.sweepColumns(jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0));
+    };
+    std::vector<std::jthread> workers;
+    for (unsigned t = 1; t < threadCount; ++t) workers.emplace_back(takeJobs);
+    takeJobs();
 }
 
 }  // namespace quelmor

@@ -3,6 +3,8 @@
 // the image is bit-identical to the single-threaded one.
 #pragma once
 
+#include <span>
+
 #include "quelmor/kernel_variants.h"
 
 namespace quelmor {
@@ -10,6 +12,13 @@ namespace quelmor {
 // threadCount 0 means one thread per hardware core; variant nullptr means
 // bestKernelVariant().
 void accumulateViewsParallel(const SweepJob& job, unsigned threadCount = 0,
+                             const KernelVariant* variant = nullptr);
+
+// Runs every job of a stack (slices of a volume, say), each image exactly as
+// accumulateViews would make it. With at least as many jobs as threads each
+// thread takes whole jobs in turn; with fewer, the jobs run one after another,
+// each split across all the threads. The images must not overlap.
+void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCount = 0,
                              const KernelVariant* variant = nullptr);
 
 }  // namespace quelmor
