@@ -1,0 +1,70 @@
+// The Python package's compiled part: hands checked float64 stacks to the
+// core's threaded stack entry, with the GIL released while it runs. The
+// package's Python layer converts and checks what users pass; this layer
+// checks again what it relies on, so a direct call cannot make the kernel
+// read or write outside the arrays.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "quelmor/kernel_variants.h"
+#include "quelmor/parallel.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using Doubles = py::array_t<double, py::array::c_style>;
+constexpr std::int64_t largestCount = std::numeric_limits<std::int32_t>::max();
+
+void require(bool condition, const std::string& message) {
+    if (!condition) throw py::value_error(message);
+}
+
+// stack: (slices, columns, detector samples), each slice one column-major
+// sinogram; images: (slices, side, side) zeros or earlier sums, each slice a
+// column-major image. Views beyond the coefficients' count are not read.
+void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_t imageSize,
+                      std::int32_t interpCode, unsigned threadCount, Doubles images) {
+    require(stack.ndim() == 3 && images.ndim() == 3 && cosines.ndim() == 1 && sines.ndim() == 1,
+            "stack and images need 3 dimensions, cosines and sines 1");
+    const std::int64_t slices = stack.shape(0), columns = stack.shape(1),
+                       detectorCount = stack.shape(2), viewCount = cosines.shape(0);
+    require(detectorCount <= largestCount && viewCount <= largestCount &&
+                detectorCount * viewCount <= largestCount,
+            "at most 2147483647 detector samples can be used per slice");
+    require(columns >= viewCount && sines.shape(0) >= viewCount,
+            "every cosine needs a sinogram column and a sine");
+    require(imageSize >= 0 && imageSize * imageSize <= largestCount,
+            "the image may hold at most 2147483647 pixels");
+    require(images.shape(0) == slices && images.shape(1) == imageSize &&
+                images.shape(2) == imageSize,
+            "images must have shape (slices, size, size)");
+    require(images.writeable(), "images must be writeable");
+
+    std::vector<quelmor::SweepJob> jobs;
+    for (std::int64_t s = 0; s < slices; ++s) {
+        jobs.push_back({images.mutable_data(s), stack.data(s), static_cast<std::int32_t>(detectorCount),
+                        cosines.data(), sines.data(), static_cast<std::int32_t>(viewCount),
+                        static_cast<std::int32_t>(imageSize), interpCode});
+    }
+    py::gil_scoped_release unlocked;
+    quelmor::accumulateStackParallel(jobs, threadCount);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_kernel, module) {
+    module.doc() = "Quelmor's compiled kernel entry; use the functions of the quelmor package.";
+    module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
+               py::arg("sines"), py::arg("image_size"), py::arg("interp_code"),
+               py::arg("threads"), py::arg("images").noconvert());
+    module.def(
+        "kernel_variant", [] { return std::string(quelmor::bestKernelVariant().name); },
+        "The kernel variant this processor runs.");
+    module.def("processor_name", &quelmor::processorName, "The processor's model name.");
+}

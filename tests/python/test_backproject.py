@@ -1,0 +1,199 @@
+"""quelmor.backproject: the host module's bytes, stacks, layouts, threads and bad input."""
+import struct
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import quelmor
+from quelmor import _kernel
+
+
+def same_bytes(a, b):
+    a, b = np.asarray(a), np.asarray(b)
+    return a.shape == b.shape and np.ascontiguousarray(a).tobytes() == np.ascontiguousarray(b).tobytes()
+
+
+def write_matrix(path, matrix):
+    matrix = np.asarray(matrix, dtype="<f8")
+    matrix = matrix.reshape(1, -1) if matrix.ndim < 2 else matrix
+    path.write_bytes(struct.pack("<II", *matrix.shape) + matrix.tobytes(order="F"))
+
+
+def module_image(minihost, module, folder, projections, cosines, sines, size, code):
+    """The module's answer to the same call, through the stand-in host."""
+    inputs = []
+    for i, matrix in enumerate((projections, cosines, sines, [size], [code])):
+        inputs.append(folder / f"input{i}.mat")
+        write_matrix(inputs[-1], matrix)
+    output = folder / "image.mat"
+    subprocess.run([minihost, module, output, *inputs], check=True)
+    data = output.read_bytes()
+    rows, columns = struct.unpack("<II", data[:8])
+    return np.frombuffer(data[8:], "<f8").reshape(columns, rows).T
+
+
+def random_scene(random):
+    """Sides around the vector widths, ties and off-detector pixels, odd samples."""
+    size = int(random.choice([1, 2, 3, 7, 8, 9, 16, 17, 31, 33, 40]))
+    detectors = int(random.choice([0, 2, size, 2 * int(np.ceil(0.7072 * size)) + 5]))
+    views = int(random.integers(1, 30))
+    kind = random.integers(0, 3)
+    if kind == 0:
+        angles = random.uniform(0, 2 * np.pi, views)
+        cosines, sines = np.cos(angles), np.sin(angles)
+    elif kind == 1:  # dyadic: coordinates on exact ties
+        cosines = random.choice([0.0, -0.0, 0.5, -0.25, 1.0, 1.5], views)
+        sines = random.choice([0.0, 0.5, -0.75, 1.0, -1.0], views)
+    else:
+        cosines, sines = random.uniform(-3, 3, views), random.uniform(-3, 3, views)
+    sinogram = random.uniform(-10, 10, (detectors, views))
+    odd = random.random(sinogram.shape) < 0.03
+    sinogram[odd] = random.choice([np.inf, -np.inf, np.nan, -0.0, 5e-324], odd.sum())
+    return sinogram, cosines, sines, size
+
+
+def test_images_are_the_host_modules_byte_for_byte(minihost, module, tmp_path):
+    random = np.random.default_rng(11)
+    for _ in range(24):
+        sinogram, cosines, sines, size = random_scene(random)
+        for sampler, code in (("nearest", 0), ("linear", 1)):
+            image = quelmor.backproject(sinogram, cosines, sines, size, sampler)
+            expected = module_image(minihost, module, tmp_path, sinogram, cosines, sines, size, code)
+            assert same_bytes(image, expected), (sinogram.shape, size, sampler)
+
+
+def test_extra_columns_and_sines_are_not_read_as_in_the_module(minihost, module, tmp_path):
+    random = np.random.default_rng(2)
+    sinogram = random.uniform(-1, 1, (21, 12))
+    cosines, sines = np.cos(np.arange(7) * 0.4), np.sin(np.arange(10) * 0.4)
+    image = quelmor.backproject(sinogram, cosines, sines, 9)
+    assert same_bytes(image, module_image(minihost, module, tmp_path, sinogram, cosines, sines, 9, 1))
+    assert same_bytes(image, quelmor.backproject(sinogram[:, :7], cosines, sines[:7], 9))
+
+
+def test_stacks_equal_slice_by_slice_calls():
+    random = np.random.default_rng(5)
+    angles = np.arange(45) * np.pi / 45
+    for slices in (1, 3, 5):
+        stack = random.uniform(-1, 1, (slices, 51, 45))
+        for threads in (1, 2, 4):
+            volume = quelmor.backproject(stack, np.cos(angles), np.sin(angles), 33, threads=threads)
+            assert volume.shape == (slices, 33, 33)
+            for s in range(slices):
+                assert same_bytes(volume[s], quelmor.backproject(stack[s], np.cos(angles),
+                                                                 np.sin(angles), 33, threads=1))
+
+
+def test_any_layout_or_exact_type_gives_the_same_image():
+    random = np.random.default_rng(8)
+    angles = np.arange(20) * 0.3
+    cosines, sines = np.cos(angles), np.sin(angles)
+    big = random.uniform(-5, 5, (70, 64))
+    plain = np.ascontiguousarray(big[::2, 1::3][:, :20])
+    expected = quelmor.backproject(plain, cosines, sines, 17)
+    layouts = {
+        "C": plain,
+        "Fortran": np.asfortranarray(plain),
+        "strided view": big[::2, 1::3][:, :20],
+        "big-endian": plain.astype(">f8"),
+        "list": plain.tolist(),
+    }
+    for name, sinogram in layouts.items():
+        assert same_bytes(quelmor.backproject(sinogram, cosines, sines, 17), expected), name
+    reversed_rows = big[::-1, :20]
+    assert same_bytes(quelmor.backproject(reversed_rows, cosines, sines, 17),
+                      quelmor.backproject(np.array(reversed_rows), cosines, sines, 17))
+    stack = np.stack([plain, 2 * plain])
+    swapped = np.ascontiguousarray(stack.transpose(0, 2, 1)).transpose(0, 2, 1)
+    assert same_bytes(quelmor.backproject(swapped, cosines, sines, 17),
+                      quelmor.backproject(stack, cosines, sines, 17))
+
+    counts = random.integers(-3000, 3000, (35, 20))
+    for dtype in (np.float32, np.int16, np.int32, np.int64, np.uint16):
+        values = np.abs(counts) if dtype == np.uint16 else counts
+        assert same_bytes(quelmor.backproject(values.astype(dtype), cosines.astype(np.float32), sines, 17),
+                          quelmor.backproject(values.astype(dtype).astype(np.float64),
+                                              cosines.astype(np.float32).astype(np.float64), sines, 17)), dtype
+
+
+def test_thread_counts_do_not_change_the_image():
+    random = np.random.default_rng(13)
+    angles = np.arange(60) * np.pi / 60
+    for shape in ((101, 60), (3, 101, 60), (9, 101, 60)):
+        sinogram = random.uniform(-1, 1, shape)
+        expected = quelmor.backproject(sinogram, np.cos(angles), np.sin(angles), 70, threads=1)
+        for threads in (2, 3, 7, 64, None):
+            image = quelmor.backproject(sinogram, np.cos(angles), np.sin(angles), 70, threads=threads)
+            assert same_bytes(image, expected), (shape, threads)
+
+
+def test_the_kernel_runs_without_the_gil():
+    # With the GIL held for the whole kernel call, this thread could not run
+    # its loop until the call had ended.
+    stack = np.ones((24, 731, 360))
+    angles = np.arange(360) * np.pi / 360
+    started = threading.Event()
+
+    def long_call():
+        started.set()
+        quelmor.backproject(stack, np.cos(angles), np.sin(angles), 512, threads=1)
+
+    worker = threading.Thread(target=long_call)
+    worker.start()
+    started.wait()
+    for _ in range(200):
+        threading.Event().wait(0.0005)
+    still_running = worker.is_alive()
+    worker.join()
+    assert still_running
+
+
+GOOD = dict(sinogram=np.zeros((11, 3)), cosines=np.ones(3), sines=np.zeros(3), size=4)
+BAD_CALLS = [
+    (dict(sinogram=np.zeros((11, 3), complex)), TypeError, "complex"),
+    (dict(sinogram=np.zeros((11, 3), bool)), TypeError, "booleans"),
+    (dict(sinogram=np.array([[None] * 3] * 11)), TypeError, "numeric"),
+    (dict(sinogram=np.full((11, 3), "a")), TypeError, "numeric"),
+    (dict(sinogram=np.zeros(11)), ValueError, "dimensions"),
+    (dict(sinogram=np.zeros((2, 2, 11, 3))), ValueError, "dimensions"),
+    (dict(sinogram=np.zeros((11, 2))), ValueError, "column for every cosine"),
+    (dict(sinogram=np.full((11, 3), 2**53 + 1, np.int64)), ValueError, "exactly"),
+    (dict(cosines=np.ones(3, complex)), TypeError, "complex"),
+    (dict(sines=np.zeros(2)), ValueError, "element for every cosine"),
+    (dict(cosines=[1, np.nan, 1]), ValueError, "finite"),
+    (dict(sines=[0, 0, np.inf]), ValueError, "finite"),
+    (dict(size=-1), ValueError, "at least 0"),
+    (dict(size=46341), ValueError, "too large"),
+    (dict(size=3.5), TypeError, "integer"),
+    (dict(size=True), TypeError, "boolean"),
+    (dict(sampler="cubic"), ValueError, "'linear' or 'nearest'"),
+    (dict(sampler=1), ValueError, "'linear' or 'nearest'"),
+    (dict(threads=0), ValueError, "at least 1"),
+    (dict(threads=1.5), TypeError, "integer"),
+]
+
+
+@pytest.mark.parametrize("change, error, words", BAD_CALLS)
+def test_bad_input_raises_and_changes_nothing(change, error, words):
+    call = {**GOOD, **change}
+    before = {name: np.array(value, copy=True) for name, value in call.items()
+              if isinstance(value, np.ndarray)}
+    with pytest.raises(error, match=words):
+        quelmor.backproject(**call)
+    for name, value in before.items():
+        assert same_bytes(call[name], value), name
+
+
+def test_the_compiled_part_checks_what_it_relies_on():
+    stack, cosines, sines = np.zeros((2, 3, 11)), np.ones(3), np.zeros(3)
+    images = np.zeros((2, 4, 4))
+    with pytest.raises(ValueError, match="column and a sine"):
+        _kernel.backproject_stack(stack[:, :2], cosines, sines, 4, 1, 1, images)
+    with pytest.raises(ValueError, match="shape"):
+        _kernel.backproject_stack(stack, cosines, sines, 5, 1, 1, images)
+    with pytest.raises(TypeError):  # a copy would take the image, not the caller's array
+        _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, np.zeros((2, 4, 4)).transpose(0, 2, 1))
+    _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, images)
+    assert not images.any()
