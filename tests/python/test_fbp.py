@@ -77,3 +77,15 @@ def test_stacks_reconstruct_slice_by_slice():
 def test_bad_input_raises(call, error, words):
     with pytest.raises(error, match=words):
         call()
+
+
+def test_the_readme_snippet_runs_as_it_stands():
+    from conftest import SOURCE
+    readme = (SOURCE / "README.md").read_text()
+    snippet = next(block for block in re.findall(r"```python\n(.*?)```", readme, re.S)
+                   if "quelmor.fbp(" in block)
+    names = {}
+    exec(snippet, names)
+    assert names["image"].shape == (256, 256) and np.all(np.isfinite(names["image"]))
+    assert names["volume"].shape == (8, 256, 256)
+    assert np.array_equal(names["volume"][3], names["image"])
