@@ -6,7 +6,8 @@
 One run prints: a 512^2 x 360 slice through quelmor.backproject on one thread
 and the same variant's sweep in bench/sweep_benchmark (the Python call's
 overhead is the ratio of the two), then a stack of 64 slices at side 256 on
-1 and 2 threads, with the processor model and kernel variant.
+1 and 2 threads beside the C++ threaded entry's scaling, with the processor
+model and kernel variant.
 """
 
 import json
@@ -21,6 +22,7 @@ import numpy as np
 import quelmor
 
 VIEWS = 360
+ROUNDS = 7
 
 
 def scene(side, slices=None):
@@ -33,10 +35,10 @@ def scene(side, slices=None):
     return sinogram, np.cos(angles), np.sin(angles)
 
 
-def python_rate(side, sampler, threads, slices=None, repeats=15):
-    """Median over `repeats` calls, after half a second of calls to warm up."""
+def python_rate(side, sampler, threads, slices=None, repeats=9):
+    """Median over `repeats` calls, after a fifth of a second of calls to warm up."""
     sinogram, cosines, sines = scene(side, slices)
-    warm_until = time.perf_counter() + 0.5
+    warm_until = time.perf_counter() + 0.2
     while time.perf_counter() < warm_until:
         quelmor.backproject(sinogram, cosines, sines, side, sampler, threads)
     seconds = []
@@ -47,39 +49,45 @@ def python_rate(side, sampler, threads, slices=None, repeats=15):
     return (slices or 1) * side * side * VIEWS / float(np.median(seconds)) / 1e9
 
 
-def cpp_rates(build, variant):
-    """Gup/s of the variant's single-threaded sweep at side 512, by sampler."""
+def cpp_rates(build, first_part, side):
+    """Gup/s of sweep_benchmark's "first_part/sampler/side" cases, by sampler."""
     program = build / "bench" / "sweep_benchmark"
     with tempfile.NamedTemporaryFile(suffix=".json") as output:
-        subprocess.run([program, f"--benchmark_filter=^{variant}/(nearest|linear)/512/",
+        subprocess.run([program, f"--benchmark_filter=^{first_part}/(nearest|linear)/{side}/",
                         f"--benchmark_out={output.name}", "--benchmark_out_format=json",
-                        "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
-                        "--benchmark_min_warmup_time=0.5"],
+                        "--benchmark_min_time=0.3", "--benchmark_min_warmup_time=0.2"],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         results = json.load(open(output.name))["benchmarks"]
-    return {run["run_name"].split("/")[1]: run["Gup/s"] for run in results
-            if run.get("aggregate_name") == "median"}
+    return {run["run_name"].split("/")[1]: run["Gup/s"] for run in results}
 
 
 def main():
     build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build/release")
     variant = quelmor.kernel_variant()
     print(f"processor: {quelmor.processor_name()}; kernel variant: {variant}")
-    # The C++ figures are taken before and after the Python ones and averaged,
-    # so a drift in the processor's speed during the run shows in both alike.
-    before = cpp_rates(build, variant)
-    through_python = {sampler: python_rate(512, sampler, threads=1)
-                      for sampler in ("nearest", "linear")}
-    after = cpp_rates(build, variant)
-    cpp = {sampler: (before[sampler] + after[sampler]) / 2 for sampler in before}
-    print(f"side 512, {VIEWS} views, one thread (Gup/s):")
-    for sampler, through_python in through_python.items():
+    # A shared machine's speed drifts by tens of per cent within seconds: the
+    # two are measured in alternating rounds, and each figure is the median
+    # over the rounds.
+    rounds = {"python": {"nearest": [], "linear": []}, "cpp": {"nearest": [], "linear": []}}
+    for _ in range(ROUNDS):
+        for sampler, rate in cpp_rates(build, variant, 512).items():
+            rounds["cpp"][sampler].append(rate)
+        for sampler in ("nearest", "linear"):
+            rounds["python"][sampler].append(python_rate(512, sampler, threads=1))
+    print(f"side 512, {VIEWS} views, one thread, median of {ROUNDS} alternating rounds (Gup/s):")
+    for sampler in ("nearest", "linear"):
+        through_python = float(np.median(rounds["python"][sampler]))
+        cpp = float(np.median(rounds["cpp"][sampler]))
         print(f"  {sampler:8s} quelmor.backproject {through_python:6.3f} | sweep_benchmark "
-              f"{variant} {cpp[sampler]:6.3f} | Python / C++ {through_python / cpp[sampler]:5.3f}")
-    print(f"stack of 64 slices at side 256, {VIEWS} views (Gup/s):")
+              f"{variant} {cpp:6.3f} | Python / C++ {through_python / cpp:5.3f}")
+    print(f"stack of 64 slices at side 256, {VIEWS} views (Gup/s), and sweep_benchmark's "
+          "threaded entry on one slice, to show how far this machine's cores scale:")
+    cpp_one, cpp_two = (cpp_rates(build, f"threads{threads}", 256) for threads in (1, 2))
     for sampler in ("nearest", "linear"):
         one, two = (python_rate(256, sampler, threads, slices=64, repeats=5) for threads in (1, 2))
-        print(f"  {sampler:8s} 1 thread {one:6.3f} | 2 threads {two:6.3f} ({two / one:4.2f}x)")
+        print(f"  {sampler:8s} 1 thread {one:6.3f} | 2 threads {two:6.3f} ({two / one:4.2f}x) | "
+              f"C++ {cpp_one[sampler]:6.3f} / {cpp_two[sampler]:6.3f} "
+              f"({cpp_two[sampler] / cpp_one[sampler]:4.2f}x)")
 
 
 if __name__ == "__main__":
