@@ -49,10 +49,10 @@ def reconstruct(sinograms, side, chunk, client):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--slices", type=int, default=16)
-    parser.add_argument("--side", type=int, default=256)
-    parser.add_argument("--views", type=int, default=180)
-    parser.add_argument("--chunk", type=int, default=4, help="slices per task")
+    parser.add_argument("--slices", type=int, default=16, help="phantom slices (default 16)")
+    parser.add_argument("--side", type=int, default=256, help="image side N (default 256)")
+    parser.add_argument("--views", type=int, default=180, help="phantom views (default 180)")
+    parser.add_argument("--chunk", type=int, default=4, help="slices per task (default 4)")
     parser.add_argument("--workers", type=int, default=os.cpu_count(),
                         help="worker processes of the local cluster")
     parser.add_argument("--input", help="(S, M, V) sinograms in a .npy file")
