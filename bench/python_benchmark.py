@@ -26,7 +26,7 @@ ROUNDS = 7
 
 
 def scene(side, slices=None):
-    detector_count = 2 * int(np.ceil(0.7072 * side)) + 5
+    detector_count = quelmor.covering_detector_count(side)
     random = np.random.default_rng(1)
     shape = (detector_count, VIEWS) if slices is None else (slices, detector_count, VIEWS)
     angles = np.arange(VIEWS) * np.pi / VIEWS

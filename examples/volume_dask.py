@@ -31,7 +31,7 @@ import shepp_logan  # noqa: E402  (the phantom beside this script)
 
 
 def phantom_sinograms(slices, side, views):
-    detector_count = 2 * int(np.ceil(0.7072 * side)) + 5
+    detector_count = quelmor.covering_detector_count(side)
     theta = shepp_logan.view_angles(views)
     heights = np.linspace(-0.5, 0.5, slices) if slices > 1 else [0.0]
     return np.stack([shepp_logan.sinogram(side, detector_count, theta, z) for z in heights])

@@ -4,6 +4,7 @@ backproject(sinogram, cosines, sines, size)  the kernel's plain sum, bit for bit
                                               the host module's image
 ramp_filter(sinogram, spacing=1.0)           the ramp filter, zero-padded
 fbp(sinogram, theta, size)                   filtered backprojection, scaled by pi/V
+covering_detector_count(size)                detector samples covering the image
 
 Geometry: pixel (row k, column j) lies at x = j - c, y = c - k with
 c = (size - 1) // 2; detector sample b lies at coordinate b - M // 2; a pixel's
@@ -16,8 +17,10 @@ import operator
 import numpy as np
 
 from . import _kernel
+from ._kernel import covering_detector_count
 
-__all__ = ["backproject", "ramp_filter", "fbp", "kernel_variant", "processor_name"]
+__all__ = ["backproject", "ramp_filter", "fbp", "covering_detector_count", "kernel_variant",
+           "processor_name"]
 
 _LARGEST_COUNT = 2**31 - 1
 _SAMPLERS = {"nearest": 0, "linear": 1}
@@ -125,16 +128,16 @@ def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
     if sines.size < views:
         raise ValueError(f"sines needs an element for every cosine: {sines.size} sines, "
                          f"{views} cosines")
-    if not (np.all(np.isfinite(cosines[:views])) and np.all(np.isfinite(sines[:views]))):
+    sines = sines[:views]
+    if not (np.all(np.isfinite(cosines)) and np.all(np.isfinite(sines))):
         raise ValueError("cosines and sines must be finite")
 
     stack = samples if samples.ndim == 3 else samples[np.newaxis]
     # The kernel reads each slice as views of contiguous samples: (S, V, M) in C order.
     kernel_stack = np.ascontiguousarray(stack.transpose(0, 2, 1))
     images = np.zeros((stack.shape[0], size, size))
-    _kernel.backproject_stack(kernel_stack, np.ascontiguousarray(cosines[:views]),
-                              np.ascontiguousarray(sines[:views]), size, interp_code,
-                              thread_count, images)
+    _kernel.backproject_stack(kernel_stack, cosines, sines, size, interp_code, thread_count,
+                              images)
     # Each kernel image is column-major: its transpose indexes [row, column].
     result = images.transpose(0, 2, 1)
     return result if samples.ndim == 3 else result[0]

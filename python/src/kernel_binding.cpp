@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 
@@ -67,4 +68,8 @@ PYBIND11_MODULE(_kernel, module) {
         "kernel_variant", [] { return std::string(quelmor::bestKernelVariant().name); },
         "The kernel variant this processor runs.");
     module.def("processor_name", &quelmor::processorName, "The processor's model name.");
+    module.def("covering_detector_count", &quelmor::coveringDetectorCount, py::arg("size"),
+               py::arg("pixel_size") = 1.0,
+               "Detector samples that cover a side-`size` image's diagonal at every angle, for\n"
+               "pixels `pixel_size` detector spacings wide, with a few samples to spare.");
 }

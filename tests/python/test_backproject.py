@@ -37,7 +37,7 @@ def module_image(minihost, module, folder, projections, cosines, sines, size, co
 def random_scene(random):
     """Sides around the vector widths, ties and off-detector pixels, odd samples."""
     size = int(random.choice([1, 2, 3, 7, 8, 9, 16, 17, 31, 33, 40]))
-    detectors = int(random.choice([0, 2, size, 2 * int(np.ceil(0.7072 * size)) + 5]))
+    detectors = int(random.choice([0, 2, size, quelmor.covering_detector_count(size)]))
     views = int(random.integers(1, 30))
     kind = random.integers(0, 3)
     if kind == 0:

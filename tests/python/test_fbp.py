@@ -38,7 +38,7 @@ def cpp_example_rmse(program, sampler, folder):
 @pytest.mark.parametrize("sampler", ["linear", "nearest"])
 def test_phantom_error_is_the_cpp_examples(sampler, reconstruct_phantom, tmp_path):
     theta = shepp_logan.view_angles(180)
-    sinogram = shepp_logan.sinogram(256, 2 * int(np.ceil(0.7072 * 256)) + 5, theta)
+    sinogram = shepp_logan.sinogram(256, quelmor.covering_detector_count(256), theta)
     image = quelmor.fbp(sinogram, theta, 256, sampler=sampler)
     error = shepp_logan.rmse(image, shepp_logan.rasterize(256))
     assert abs(error - cpp_example_rmse(reconstruct_phantom, sampler, tmp_path)) <= 0.005
@@ -48,7 +48,7 @@ def test_phantom_error_is_the_cpp_examples(sampler, reconstruct_phantom, tmp_pat
 def test_detector_spacing_scales_the_coordinates_and_the_filter():
     # Samples half a pixel apart: twice the samples cover the same diagonal.
     theta = shepp_logan.view_angles(120)
-    sinogram = shepp_logan.sinogram(128, 2 * (2 * int(np.ceil(0.7072 * 128)) + 5), theta,
+    sinogram = shepp_logan.sinogram(128, 2 * quelmor.covering_detector_count(128), theta,
                                     spacing=0.5)
     image = quelmor.fbp(sinogram, theta, 128, spacing=0.5)
     assert shepp_logan.rmse(image, shepp_logan.rasterize(128)) < 0.06
