@@ -190,13 +190,15 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
     EXPECT_GE(compared, 2 * scenarioCount);  // at least the reference and SSE2
 }
 
-// Scenes built against the windowed variants' bound: a view whose cosine c
-// lets one row's lanes span more samples than a window holds must be
-// gathered, so cosines crowd both sides of |c| = 2 (the bound lies just
-// below), with ties, axis angles, long columns where the stepped chains
-// drift, detectors barely longer than a window so windows meet both ends at
-// once, and non-finite and huge coefficients mixed into one call. Every
-// sample is distinct, so any wrong pick shows.
+// Scenes built against the windowed variants' bounds: a view whose cosine c
+// lets one row's lanes span more samples than a window holds must not take
+// row windows, and one whose |c| + |s| lets a square tile span more must not
+// take tile windows. So |c|, and |c| + |s| split every way between the two,
+// crowd both sides of the bounds (AVX-512 2.138, AVX2 2.323; one sample
+// looser would be 2.281 and 2.656), with ties, axis angles,
+// long columns where the stepped chains drift, detectors so short that
+// windows meet both ends at once, and non-finite and huge coefficients
+// mixed into one call. Every sample is distinct, so any wrong pick shows.
 class WindowBoundMaker : RandomChoices {
 public:
     explicit WindowBoundMaker(unsigned seed) : RandomChoices(seed) {}
@@ -205,7 +207,7 @@ public:
         Scenario scenario;
         scenario.imageSize = imageSize;
         const int fitting = quelmor::coveringDetectorCount(imageSize);
-        static const int shortDetectors[] = {8, 15, 16, 17, 18, 20, 24, 31};
+        static const int shortDetectors[] = {0, 1, 2, 3, 5, 8, 15, 16, 17, 18, 20, 24, 31};
         scenario.detectorCount =
             uniform(0, 2) == 0 ? pick(shortDetectors) : fitting + uniform(0, 9);
         scenario.interpCode = uniform(0, 1);
@@ -221,16 +223,24 @@ public:
 
 private:
     void addView(Scenario& scenario) {
-        static const double nearTheBound[] = {1.99,   1.995,  1.9977, 1.99777, 1.997767,
-                                              1.9978, 1.9985, 1.999,  2.0,     2.001,
-                                              2.05,   2.1,    2.14,   2.2,     1.0 + 1.0 / 3};
+        static const double nearTheBound[] = {
+            2.1,   2.13,  2.138, 2.1383, 2.13839, 2.1384, 2.139, 2.15,  2.2,   2.25, 2.28,
+            2.3,   2.32,  2.322, 2.3229, 2.32292, 2.323,  2.33,  2.4,   2.5,   2.6,  2.65,
+            2.656, 2.7,   2.0,   1.0 + 1.0 / 3};
         double c, s;
-        switch (uniform(0, 7)) {
+        switch (uniform(0, 8)) {
             case 0:
-            case 1:
                 c = pick(nearTheBound) * (uniform(0, 1) ? 1 : -1);
                 s = real(-2.5, 2.5);
                 break;
+            case 1:
+            case 7: {  // |c| + |s| near the tiles' bound
+                const double sum = pick(nearTheBound);
+                c = sum * pick({0.0, 0.5, 1.0, real(0, 1)});
+                s = (sum - c) * (uniform(0, 1) ? 1 : -1);
+                c *= uniform(0, 1) ? 1 : -1;
+                break;
+            }
             case 2: {  // exact angles: 0, pi/4, pi/2 and their mirrors
                 const double angle = uniform(0, 7) * std::numbers::pi / 4;
                 c = std::cos(angle);

@@ -4,6 +4,8 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+
 namespace quelmor::detail {
 namespace {
 
@@ -42,7 +44,17 @@ struct Avx2Lanes {
     static Window loadWindow(const double* first) {
         return {_mm256_loadu_pd(first), _mm256_loadu_pd(first + 4)};
     }
-    static Real pick(const Window& window, Real position, Mask mask) {
+    // vmaskmovpd never touches the elements its mask leaves out.
+    static Window loadWindowMasked(std::uintptr_t address, unsigned present) {
+        const __m256i bits = _mm256_set1_epi64x(present);
+        const __m256i lowBits = _mm256_set_epi64x(8, 4, 2, 1);
+        const __m256i highBits = _mm256_set_epi64x(128, 64, 32, 16);
+        return {_mm256_maskload_pd(reinterpret_cast<const double*>(address),
+                                   _mm256_cmpeq_epi64(_mm256_and_si256(bits, lowBits), lowBits)),
+                _mm256_maskload_pd(reinterpret_cast<const double*>(address + 32),
+                                   _mm256_cmpeq_epi64(_mm256_and_si256(bits, highBits), highBits))};
+    }
+    static Real pick(const Window& window, Real position) {
         const __m256i bits = _mm256_castpd_si256(position);
         const __m256i doubled = _mm256_add_epi32(bits, bits);
         const __m256i halves = _mm256_add_epi32(_mm256_shuffle_epi32(doubled, 0xA0),
@@ -51,9 +63,8 @@ struct Avx2Lanes {
             _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.low), halves));
         const Real fromHigh = _mm256_castsi256_pd(
             _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.high), halves));
-        const Real picked =
-            _mm256_blendv_pd(fromLow, fromHigh, _mm256_castsi256_pd(_mm256_slli_epi64(bits, 61)));
-        return _mm256_and_pd(mask, picked);
+        return _mm256_blendv_pd(fromLow, fromHigh,
+                                _mm256_castsi256_pd(_mm256_slli_epi64(bits, 61)));
     }
 
     static Real gather(const double* samples, Real index, Mask mask) {

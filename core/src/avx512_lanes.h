@@ -33,7 +33,8 @@ struct Avx512Lanes {
     static Mask allLanes() { return 0xFF; }
     static Real select(Mask mask, Real x) { return _mm512_maskz_mov_pd(mask, x); }
     // Sixteen consecutive samples; the permute reads bits [3:0] of each
-    // position's low mantissa bits.
+    // position's low mantissa bits. Masked-out elements of a masked load
+    // never fault.
     struct Window {
         Real low, high;
     };
@@ -41,9 +42,18 @@ struct Avx512Lanes {
     static Window loadWindow(const double* first) {
         return {_mm512_loadu_pd(first), _mm512_loadu_pd(first + 8)};
     }
-    static Real pick(const Window& window, Real position, Mask mask) {
-        return _mm512_maskz_permutex2var_pd(mask, window.low, _mm512_castpd_si512(position),
-                                            window.high);
+    static Window loadWindowMasked(std::uintptr_t address, unsigned present) {
+        return {_mm512_maskz_loadu_pd(static_cast<Mask>(present),
+                                      reinterpret_cast<const void*>(address)),
+                _mm512_maskz_loadu_pd(static_cast<Mask>(present >> 8),
+                                      reinterpret_cast<const void*>(address + 64))};
+    }
+    static Real pick(const Window& window, Real position) {
+        return _mm512_permutex2var_pd(window.low, _mm512_castpd_si512(position), window.high);
+    }
+    // a + b rounded toward -infinity, whatever the thread's rounding mode.
+    static Real addRoundingDown(Real a, Real b) {
+        return _mm512_add_round_pd(a, b, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }
     static Real gather(const double* samples, Real index, Mask mask) {
         const __m256i lanes = _mm512_cvttpd_epi32(_mm512_maskz_mov_pd(mask, index));

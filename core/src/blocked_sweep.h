@@ -29,12 +29,6 @@ T smaller(T a, T b) {
     return b < a ? b : a;
 }
 
-template <class Lanes>
-constexpr std::int64_t windowSizeOf() {
-    if constexpr (WindowLanes<Lanes>) return Lanes::windowSize;
-    return 0;
-}
-
 // The pixel sum and the coordinate step, on the multiply-add pipes where the
 // lanes offer it (the same rounding: see the lanes).
 template <class Lanes>
@@ -51,12 +45,11 @@ typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
 // A view whose samples are gathered from its column, lane by lane.
 template <BlockLanes Lanes, class Sampler>
 struct GatheredView {
+    static constexpr int rowsPerSource = 1;
     GatheredView() = default;
     GatheredView(const SweepJob&, std::int32_t, std::int32_t) {}
-    template <class Sample>
-    auto withRow(const DetectorColumn& view, typename Lanes::Real, std::int64_t,
-                 Sample&& sample) const {
-        return sample(GatheredSamples<Lanes>{view});
+    GatheredSamples<Lanes> source(const DetectorColumn& view) const {
+        return GatheredSamples<Lanes>{view};
     }
 };
 
@@ -65,6 +58,9 @@ template <BlockLanes Lanes, class Sampler, int Views,
 struct ViewPass {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
+    // Views that cross a tile side by side: their coordinate chains are
+    // independent, so the processor overlaps them.
+    static constexpr int viewsAbreast = Views < 2 ? Views : 2;
 
     // Every view's column has the same shape; only where it starts differs.
     DetectorColumn shape;
@@ -72,11 +68,9 @@ struct ViewPass {
     Real coordinates[Views];
     double sines[Views];
     ViewSamples<Lanes, Sampler> samples[Views];
-    std::int64_t lastStart;  // the last first sample a window may have
 
     ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView)
-        : shape(detectorColumn(job, firstView)),
-          lastStart(std::int64_t{job.detectorCount} - windowSizeOf<Lanes>()) {
+        : shape(detectorColumn(job, firstView)) {
         const double centerOffset = centerOffsetOf(job.imageSize);
         const Real column =
             Lanes::add(Lanes::splat(static_cast<double>(firstColumn)), Lanes::laneIndex());
@@ -90,29 +84,38 @@ struct ViewPass {
         }
     }
 
-    // One row of the block: add each view's sample, then step its coordinate.
-    Real accumulateRow(Real pixels) {
-        for (int g = 0; g < Views; ++g) pixels = addView(g, pixels);
-        return pixels;
-    }
-    // Two consecutive rows, view by view: the rows' sums are independent
-    // chains, so the processor overlaps them.
-    void accumulateRows(Real& upper, Real& lower) {
-        for (int g = 0; g < Views; ++g) {
-            upper = addView(g, upper);
-            lower = addView(g, lower);
+    // Views g .. g + n - 1 down `rows` rows of a tile (at most width): each
+    // row receives them in order, and each view's coordinate steps row by row.
+    template <int n>
+    void viewsDownTile(int g, Real* pixels, int rows) {
+        DetectorColumn views[n];
+        Real t[n], step[n];
+        for (int i = 0; i < n; ++i) {
+            views[i] = shape;
+            views[i].samples = columnStarts[g + i];
+            t[i] = coordinates[g + i];
+            step[i] = Lanes::splat(sines[g + i]);
         }
+        using Source = decltype(samples[g].source(views[0]));
+        Source sources[n];
+#pragma GCC unroll 16
+        for (int row = 0; row < rows; ++row) {
+            if (row % ViewSamples<Lanes, Sampler>::rowsPerSource == 0) {
+                for (int i = 0; i < n; ++i) sources[i] = samples[g + i].source(views[i]);
+            }
+            for (int i = 0; i < n; ++i) {
+                pixels[row] = accumulate<Lanes>(
+                    pixels[row], Sampler::template sample<Lanes>(views[i], t[i], sources[i]));
+                t[i] = stepDown<Lanes>(t[i], step[i]);
+            }
+        }
+        for (int i = 0; i < n; ++i) coordinates[g + i] = t[i];
     }
-    Real addView(int g, Real pixels) {
-        DetectorColumn view = shape;
-        view.samples = columnStarts[g];
-        const Real t = coordinates[g];
-        pixels = accumulate<Lanes>(pixels,
-                                   samples[g].withRow(view, t, lastStart, [&](const auto& source) {
-                                       return Sampler::template sample<Lanes>(view, t, source);
-                                   }));
-        coordinates[g] = stepDown<Lanes>(coordinates[g], Lanes::splat(sines[g]));
-        return pixels;
+    void allViewsDownTile(Real* pixels, int rows) {
+        int g = 0;
+        for (; g + viewsAbreast <= Views; g += viewsAbreast)
+            viewsDownTile<viewsAbreast>(g, pixels, rows);
+        if (g < Views) viewsDownTile<1>(g, pixels, rows);
     }
 
     // Columns [firstColumn, firstColumn + columns) of the image, all rows.
@@ -125,8 +128,7 @@ struct ViewPass {
                     pixels[lane] = Lanes::load(blockTop + lane * imageSize + k);
                 }
                 Lanes::transpose(pixels);
-                for (int row = 0; row < width; row += 2)
-                    accumulateRows(pixels[row], pixels[row + 1]);
+                allViewsDownTile(pixels, width);
                 Lanes::transpose(pixels);
                 for (int lane = 0; lane < width; ++lane) {
                     Lanes::store(blockTop + lane * imageSize + k, pixels[lane]);
@@ -143,9 +145,10 @@ struct ViewPass {
                 for (int row = 0; row < rows; ++row)
                     staged[row][lane] = blockTop[lane * imageSize + k + row];
             }
-            for (int row = 0; row < rows; ++row) {
-                Lanes::store(staged[row], accumulateRow(Lanes::load(staged[row])));
-            }
+            Real pixels[width];
+            for (int row = 0; row < width; ++row) pixels[row] = Lanes::load(staged[row]);
+            allViewsDownTile(pixels, rows);
+            for (int row = 0; row < width; ++row) Lanes::store(staged[row], pixels[row]);
             for (int lane = 0; lane < columns; ++lane) {
                 for (int row = 0; row < rows; ++row)
                     blockTop[lane * imageSize + k + row] = staged[row][lane];
@@ -154,23 +157,41 @@ struct ViewPass {
     }
 };
 
-// Views from `first` on that share `windowed`, at most `limit` of them.
-template <class Qualifies>
+// How a view's samples reach the lanes.
+enum class ViewKind { gathered, rowWindows, tileWindows };
+
+template <BlockLanes Lanes, class Sampler, bool windows>
+ViewKind viewKind(const SweepJob& job, std::int32_t view) {
+    if constexpr (windows) {
+        if (windowsCover<Lanes, Sampler, Lanes::width>(job, view)) return ViewKind::tileWindows;
+        if (windowsCover<Lanes, Sampler, 1>(job, view)) return ViewKind::rowWindows;
+    }
+    (void)job;
+    (void)view;
+    return ViewKind::gathered;
+}
+
+// Views from `first` on of one kind, at most `limit` of them.
+template <class KindOf>
 std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t limit,
-                        bool windowed, Qualifies&& qualifies) {
+                        ViewKind kind, KindOf&& kindOf) {
     std::int32_t count = 0;
-    while (count < limit && first + count < viewCount && qualifies(first + count) == windowed)
-        ++count;
+    while (count < limit && first + count < viewCount && kindOf(first + count) == kind) ++count;
     return count;
 }
 
-// One pass of `Views` views from `firstView` through a block, windowed or gathered.
+// One pass of `Views` views of one kind from `firstView` through a block.
 template <BlockLanes Lanes, class Sampler, int Views, bool windows>
-void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, bool windowed,
+void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, ViewKind kind,
              double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
     if constexpr (windows) {
-        if (windowed) {
-            ViewPass<Lanes, Sampler, Views, WindowedView>(job, firstColumn, firstView)
+        if (kind == ViewKind::tileWindows) {
+            ViewPass<Lanes, Sampler, Views, TileWindowedView>(job, firstColumn, firstView)
+                .run(blockTop, imageSize, columns);
+            return;
+        }
+        if (kind == ViewKind::rowWindows) {
+            ViewPass<Lanes, Sampler, Views, RowWindowedView>(job, firstColumn, firstView)
                 .run(blockTop, imageSize, columns);
             return;
         }
@@ -190,27 +211,23 @@ void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int
     const std::ptrdiff_t imageSize = job.imageSize;
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
-        auto qualifies = [&job](std::int32_t view) {
-            if constexpr (windows) return windowQualifies<Lanes, Sampler>(job, view);
-            (void)job;
-            (void)view;
-            return false;
+        auto kindOf = [&job](std::int32_t view) {
+            return viewKind<Lanes, Sampler, windows>(job, view);
         };
         for (std::int32_t j = firstColumn; j < endColumn; j += width) {
             const std::int32_t columns = smaller(width, endColumn - j);
             double* blockTop = job.image + j * imageSize;
             for (std::int32_t v = 0; v < job.viewCount;) {
-                const bool windowed = qualifies(v);
-                const std::int32_t run =
-                    runOfViews(v, job.viewCount, viewsPerPass, windowed, qualifies);
+                const ViewKind kind = kindOf(v);
+                const std::int32_t run = runOfViews(v, job.viewCount, viewsPerPass, kind, kindOf);
                 if (run == viewsPerPass) {
-                    runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, windowed, blockTop,
+                    runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, kind, blockTop,
                                                                    imageSize, columns);
                     v += run;
                     continue;
                 }
                 for (const std::int32_t last = v + run; v < last; ++v) {
-                    runPass<Lanes, Sampler, 1, windows>(job, j, v, windowed, blockTop, imageSize,
+                    runPass<Lanes, Sampler, 1, windows>(job, j, v, kind, blockTop, imageSize,
                                                         columns);
                 }
             }

@@ -11,13 +11,14 @@ namespace quelmor::detail {
 namespace {
 
 // Where a sampler's samples come from: at(offset, mask) is the sample
-// `offset` places from the detector's center sample, next(offset, mask) the
-// one after it, each +0.0 where the mask does not hold; within(x, lo, hi)
-// says which lanes fall on the detector and select(mask, x) keeps those.
-// These read the view's column itself and ask every lane.
+// `offset` places from the detector's center sample, +0.0 where the mask does
+// not hold; atFloor(x, mask) is at(floor(x), mask); rise(offset, lo, mask) is
+// the sample after at(offset) (+0.0 where the mask does not hold) minus lo.
+// within(x, lo, hi) says which lanes fall on the detector and select(mask, x)
+// keeps those. These read the view's column itself and ask every lane.
 template <SamplerLanes Lanes>
 struct GatheredSamples {
-    const DetectorColumn& view;
+    DetectorColumn view;
 
     static typename Lanes::Mask within(typename Lanes::Real x, double lo, double hi) {
         return Lanes::within(x, lo, hi);
@@ -32,8 +33,14 @@ struct GatheredSamples {
     typename Lanes::Real at(typename Lanes::Real offset, typename Lanes::Mask mask) const {
         return Lanes::gather(view.samples, index(offset), mask);
     }
-    typename Lanes::Real next(typename Lanes::Real offset, typename Lanes::Mask mask) const {
-        return Lanes::gather(view.samples, Lanes::add(index(offset), Lanes::splat(1.0)), mask);
+    typename Lanes::Real atFloor(typename Lanes::Real x, typename Lanes::Mask mask) const {
+        return at(Lanes::floor(x), mask);
+    }
+    typename Lanes::Real rise(typename Lanes::Real offset, typename Lanes::Real lo,
+                              typename Lanes::Mask mask) const {
+        const auto hi =
+            Lanes::gather(view.samples, Lanes::add(index(offset), Lanes::splat(1.0)), mask);
+        return Lanes::sub(hi, lo);
     }
 };
 
@@ -42,14 +49,14 @@ struct GatheredSamples {
 struct NearestSampler {
     // The lowest sample index a coordinate t can take, as floor(t + lowShift) + center.
     static constexpr double lowShift = 0.5;
+    static constexpr bool readsNextSample = false;
 
     template <SamplerLanes Lanes, class Source>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t,
                                        const Source& source) {
         const auto u = Lanes::add(t, Lanes::splat(0.5));
-        const auto offset = Lanes::floor(u);
         const auto onDetector = source.within(u, view.firstCoordinate, view.endCoordinate);
-        return source.at(offset, onDetector);
+        return source.atFloor(u, onDetector);
     }
     template <SamplerLanes Lanes>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
@@ -62,6 +69,7 @@ struct NearestSampler {
 // when f is 0, so an infinite or NaN neighbour makes the sample NaN.
 struct LinearSampler {
     static constexpr double lowShift = 0.0;
+    static constexpr bool readsNextSample = true;
 
     template <SamplerLanes Lanes, class Source>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t,
@@ -72,8 +80,7 @@ struct LinearSampler {
         const auto hiOnDetector =
             source.within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
         const auto lo = source.at(whole, loOnDetector);
-        const auto hi = source.next(whole, hiOnDetector);
-        const auto difference = Lanes::sub(hi, lo);
+        const auto difference = source.rise(whole, lo, hiOnDetector);  // hi - lo
         const auto scaled = Lanes::mul(weight, difference);
         // A coordinate with neither neighbour on the detector (or not finite)
         // contributes nothing, whatever its weight.

@@ -1,15 +1,20 @@
-// Samples for one view and one row of a block, picked from a window of
-// consecutive samples instead of gathered lane by lane.
+// Samples for one view, picked from a window of consecutive samples instead
+// of gathered lane by lane.
 //
-// Across the lanes of one row the coordinates are monotone (each lane's chain
-// is the same rounded operations on ordered inputs), and neighbouring lanes
-// differ by about the view's cosine c. So every sample index the row can use,
-// the linear sampler's next sample included, lies within
-//   start = floor(lowest coordinate + lowShift - margin) + center, clamped to the detector
-//   ... start + floor((width - 1)|c| + 2 margin) + 2,
-// which for |c| < maxLaneStep stays inside one window of windowSize samples. Views beyond it are
-// gathered (windowQualifies), and so is every view of a detector shorter than
-// a window.
+// Within one view the coordinates of a row's lanes and of a column's rows
+// are monotone (each chain is the same rounded operations on ordered
+// inputs): neighbouring lanes differ by about the cosine c, neighbouring rows
+// by about the sine s. So every sample index that `rows` rows of a block can
+// use lies within
+//   start = floor(lowest coordinate + lowShift - margin) + center
+//   ... start + floor((width - 1)|c| + (rows - 1)|s| + 2 margin) + 1,
+// one window of windowSize samples while that span stays below
+// windowSize - 1 - 2 margin. The linear sampler's next sample comes from a
+// second window one sample later, which holds each sample's rise to the
+// next (hi - lo). One window serves a whole square tile of the
+// block (rows = width) where the view allows, one row where only c does;
+// other views are gathered. A window holds +0.0 for samples off the
+// detector, so no lane needs asking whether it is on it.
 #pragma once
 
 #include <cmath>
@@ -22,93 +27,133 @@
 namespace quelmor::detail {
 namespace {
 
-// A window holds windowSize consecutive samples from a first index `start`;
-// pick(window, position, mask) takes lane i's sample from window place
-// p mod windowSize, where p is the integer in the low mantissa bits of
-// position (an integer plus positionBias), +0.0 where the mask does not hold.
+// A window holds windowSize consecutive samples in two vectors, `low` and
+// `high`. loadWindow(first) reads them all; loadWindowMasked(address, bits)
+// reads element i from address + 8i where bit i of `bits` is set, and never
+// touches the others (+0.0 there). pick(window, position) takes lane i's
+// sample from window place p mod windowSize, where p is the integer in the
+// low mantissa bits of position (an integer plus positionBias).
 template <class L>
 concept WindowLanes = BlockLanes<L> &&
-    requires(const double* samples, typename L::Real x, typename L::Mask m, std::int64_t start,
-             const typename L::Window& window) {
-    requires L::windowSize > L::width + 2;
+    requires(const double* samples, std::uintptr_t address, unsigned bits, typename L::Real x,
+             typename L::Window window) {
+    requires L::windowSize > L::width + 2 && L::windowSize <= 16;
     { L::loadWindow(samples) } -> std::same_as<typename L::Window>;
-    { L::pick(window, x, m) } -> std::same_as<typename L::Real>;
+    { L::loadWindowMasked(address, bits) } -> std::same_as<typename L::Window>;
+    { L::pick(window, x) } -> std::same_as<typename L::Real>;
     { L::allLanes() } -> std::same_as<typename L::Mask>;
+    { window.low } -> std::convertible_to<typename L::Real>;
+    { window.high } -> std::convertible_to<typename L::Real>;
 };
 
-// Covers every deviation of the lanes from exact steps of c (their rounding
-// and the drift of their stepped chains over 46341 rows at |t| < 2^27) and
-// of the fixed-point estimate of a row's lowest coordinate from lane 0's
-// (its start's rounding, and 2^-33 per row from the rounded step), all
-// together below 2^-9.
+// Covers every deviation of the coordinates from exact steps of c and s
+// (their rounding and the drift of their stepped chains over 46341 rows at
+// |t| < 2^27), of u = t + 0.5 from its exact value, and of the fixed-point
+// estimate of a window's lowest coordinate (its start's rounding, and 2^-33
+// per row from the rounded step), all together below 2^-9.
 inline constexpr double windowMargin = 1.0 / 64;
 // Coordinates stay below 2^27 in magnitude, where chains drift little.
 inline constexpr double largestWindowedSine = 1024.0;
 
-template <WindowLanes Lanes>
-constexpr double maxLaneStep() {
-    return (Lanes::windowSize - 2 - 2 * windowMargin) / (Lanes::width - 1);
-}
-
+// Whether windows of `rows` rows hold every sample this view's lanes use.
 // Lanes may leave a sampler to the gathers where its windows measured slower
 // (a `windowed<Sampler>` constant says which samplers they window).
-template <WindowLanes Lanes, class Sampler>
-bool windowQualifies(const SweepJob& job, std::int32_t view) {
+template <WindowLanes Lanes, class Sampler, int rows>
+bool windowsCover(const SweepJob& job, std::int32_t view) {
     if constexpr (requires { Lanes::template windowed<Sampler>; }) {
         if (!Lanes::template windowed<Sampler>) return false;
     }
-    return job.detectorCount >= Lanes::windowSize &&
-           std::fabs(job.cosines[view]) < maxLaneStep<Lanes>() &&
-           std::fabs(job.sines[view]) <= largestWindowedSine;
+    const double c = std::fabs(job.cosines[view]);
+    const double s = std::fabs(job.sines[view]);
+    // False for NaN and infinite coefficients as well.
+    return s <= largestWindowedSine &&
+           (Lanes::width - 1) * c + (rows - 1) * s < Lanes::windowSize - 1 - 2 * windowMargin;
 }
 
 // An integer p with |p| < 2^51, plus 1.5 * 2^52, keeps p in its low mantissa
 // bits (as two's complement), negative p included: the sum stays in [2^52, 2^53).
 inline constexpr double positionBias = 6755399441055744.0;
 
-// A row's window. Inside the detector (`inside`: the window's samples all
-// lie on it) every lane's index lies in the window and so on the detector,
-// and no lane needs asking.
-template <WindowLanes Lanes, bool inside>
+// One window's samples for the samplers (see GatheredSamples). Every lane's
+// index lies in the window and off-detector samples read +0.0 there, so
+// within() holds everywhere and select() keeps everything: the masks the
+// gathered samples would apply change nothing.
+template <WindowLanes Lanes, class Sampler>
 struct WindowedSamples {
-    typename Lanes::Window window;
-    // Added to an offset from the center sample: positionBias + the offset's
-    // place in the window, and the same for the sample after it.
-    typename Lanes::Real toPosition;
-    typename Lanes::Real toNextPosition;
+    using Real = typename Lanes::Real;
+    using Mask = typename Lanes::Mask;
 
-    static typename Lanes::Mask within(typename Lanes::Real x, double lo, double hi) {
-        if constexpr (inside) return Lanes::allLanes();
-        return Lanes::within(x, lo, hi);
+    typename Lanes::Window window;
+    // Each window sample's successor minus it: the linear sampler's hi - lo.
+    typename Lanes::Window rises;
+    // positionBias + center - start: added to an offset from the center
+    // sample, it gives the offset's place in the window.
+    Real toPosition;
+
+    static Mask within(Real, double, double) { return Lanes::allLanes(); }
+    static Real select(Mask, Real x) { return x; }
+
+    Real at(Real offset, Mask) const {
+        return Lanes::pick(window, Lanes::add(offset, toPosition));
     }
-    static typename Lanes::Real select(typename Lanes::Mask mask, typename Lanes::Real x) {
-        if constexpr (inside) return x;
-        return Lanes::select(mask, x);
+    // Rounding the sum toward -infinity lands on floor(x) + the whole-number
+    // toPosition exactly (its spacing there is 1), without a separate floor.
+    Real atFloor(Real x, Mask mask) const {
+        if constexpr (requires { Lanes::addRoundingDown(x, x); }) {
+            return Lanes::pick(window, Lanes::addRoundingDown(x, toPosition));
+        }
+        return at(Lanes::floor(x), mask);
     }
-    typename Lanes::Real at(typename Lanes::Real offset, typename Lanes::Mask mask) const {
-        return Lanes::pick(window, Lanes::add(offset, toPosition), mask);
-    }
-    typename Lanes::Real next(typename Lanes::Real offset, typename Lanes::Mask mask) const {
-        return Lanes::pick(window, Lanes::add(offset, toNextPosition), mask);
+    Real rise(Real offset, Real, Mask) const {
+        return Lanes::pick(rises, Lanes::add(offset, toPosition));
     }
 };
 
-// positionBias + center - start: within [2^52, 2^53) the bits count whole
-// numbers, so it is made by integer arithmetic on the bits.
-// (The builtin, not std::bit_cast: no out-of-line copy can leave this unit.)
+// The integer arithmetic on the bits of toPosition (within [2^52, 2^53) the
+// bits count whole numbers). The builtin, not std::bit_cast: no out-of-line
+// copy can leave this unit.
 inline double toWindowPosition(std::int64_t biasedCenterBits, std::int64_t start) {
     return __builtin_bit_cast(double, biasedCenterBits - start);
 }
 
-// One windowed view through a block. A fixed-point estimate of each row's
-// lowest index (32 fraction bits, stepped by the rounded sine) places the
-// row's window; it runs apart from the coordinates, so loads need not wait.
-template <WindowLanes Lanes, class Sampler>
+// Samples [start, start + windowSize) of a detector of `count`, +0.0 for
+// those off it. Addresses off the column are formed as integers, and only
+// elements on the detector are read.
+template <WindowLanes Lanes>
+typename Lanes::Window windowWithin(const double* samples, std::int64_t start, std::int64_t count) {
+    constexpr std::int64_t size = Lanes::windowSize;
+    const std::int64_t first = start < 0 ? (-start < size ? -start : size) : 0;
+    const std::int64_t end = count - start < size ? (count - start > 0 ? count - start : 0) : size;
+    if (first >= end) return {Lanes::splat(0.0), Lanes::splat(0.0)};
+    const unsigned present = ((1u << end) - 1) & ~((1u << first) - 1);
+    const std::uintptr_t address =
+        reinterpret_cast<std::uintptr_t>(samples) + static_cast<std::uintptr_t>(start) * 8;
+    return Lanes::loadWindowMasked(address, present);
+}
+
+template <WindowLanes Lanes>
+typename Lanes::Window risesOf(const typename Lanes::Window& next,
+                               const typename Lanes::Window& window) {
+    return {Lanes::sub(next.low, window.low), Lanes::sub(next.high, window.high)};
+}
+
+// One windowed view through a block, one window per `rowsPerWindow` rows. A
+// fixed-point estimate of each window's lowest index (32 fraction bits,
+// stepped by the rounded sine) places it; it runs apart from the
+// coordinates, so loads need not wait for them.
+template <WindowLanes Lanes, class Sampler, int rowsPerWindow>
 struct WindowedView {
+    static constexpr int rowsPerSource = rowsPerWindow;
     static constexpr double fixedOne = 4294967296.0;
+    // Windows from here on lie wholly on the detector (for linear, their
+    // rises too).
+    static constexpr std::int64_t insideExtent =
+        Lanes::windowSize + (Sampler::readsNextSample ? 1 : 0);
 
     std::int64_t lowestFixed;  // floor(lowest coordinate + lowShift - margin) + center
     std::int64_t stepFixed;
+    std::int64_t biasedCenterBits;
+    std::int64_t count;
 
     WindowedView() = default;
     WindowedView(const SweepJob& job, std::int32_t view, std::int32_t firstColumn)
@@ -117,33 +162,43 @@ struct WindowedView {
                                                   -centerOffsetOf(job.imageSize), job.cosines[view],
                                                   centerOffsetOf(job.imageSize) * job.sines[view]) +
                            Sampler::lowShift +
-                           std::fmin(0.0, (Lanes::width - 1) * job.cosines[view]) - windowMargin) *
+                           std::fmin(0.0, (Lanes::width - 1) * job.cosines[view]) +
+                           std::fmin(0.0, -(rowsPerWindow - 1) * job.sines[view]) - windowMargin) *
                           fixedOne)) +
                       (static_cast<std::int64_t>(job.detectorCount / 2) << 32)),
-          stepFixed(static_cast<std::int64_t>(std::nearbyint(job.sines[view] * fixedOne))) {}
+          stepFixed(rowsPerWindow *
+                    static_cast<std::int64_t>(std::nearbyint(job.sines[view] * fixedOne))),
+          biasedCenterBits(__builtin_bit_cast(
+              std::int64_t, positionBias + static_cast<double>(job.detectorCount / 2))),
+          count(job.detectorCount) {}
 
-    // Runs sample(source) on the current row's window, its start clamped to
-    // [0, lastStart]; then moves to the next row.
-    template <class Sample>
-    auto withRow(const DetectorColumn& view, typename Lanes::Real, std::int64_t lastStart,
-                 Sample&& sample) {
+    // The next rowsPerWindow rows' window.
+    WindowedSamples<Lanes, Sampler> source(const DetectorColumn& view) {
         const std::int64_t start = lowestFixed >> 32;
         lowestFixed -= stepFixed;
-        const std::int64_t biasedCenterBits =
-            __builtin_bit_cast(std::int64_t, positionBias + view.center);
-        if (start >= 0 && start <= lastStart) {
-            return sample(WindowedSamples<Lanes, true>{
-                Lanes::loadWindow(view.samples + start),
-                Lanes::splat(toWindowPosition(biasedCenterBits, start)),
-                Lanes::splat(toWindowPosition(biasedCenterBits, start - 1))});
+        WindowedSamples<Lanes, Sampler> samples;
+        if (start >= 0 && start <= count - insideExtent) {
+            samples.window = Lanes::loadWindow(view.samples + start);
+            if constexpr (Sampler::readsNextSample) {
+                samples.rises =
+                    risesOf<Lanes>(Lanes::loadWindow(view.samples + start + 1), samples.window);
+            }
+        } else {
+            samples.window = windowWithin<Lanes>(view.samples, start, count);
+            if constexpr (Sampler::readsNextSample) {
+                samples.rises = risesOf<Lanes>(windowWithin<Lanes>(view.samples, start + 1, count),
+                                               samples.window);
+            }
         }
-        const std::int64_t clamped = start < 0 ? 0 : lastStart;
-        return sample(WindowedSamples<Lanes, false>{
-            Lanes::loadWindow(view.samples + clamped),
-            Lanes::splat(toWindowPosition(biasedCenterBits, clamped)),
-            Lanes::splat(toWindowPosition(biasedCenterBits, clamped - 1))});
+        samples.toPosition = Lanes::splat(toWindowPosition(biasedCenterBits, start));
+        return samples;
     }
 };
+
+template <class Lanes, class Sampler>
+using TileWindowedView = WindowedView<Lanes, Sampler, Lanes::width>;
+template <class Lanes, class Sampler>
+using RowWindowedView = WindowedView<Lanes, Sampler, 1>;
 
 }  // namespace
 }  // namespace quelmor::detail
