@@ -199,6 +199,12 @@ void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstVi
     ViewPass<Lanes, Sampler, Views>(job, firstColumn, firstView).run(blockTop, imageSize, columns);
 }
 
+template <class Lanes>
+constexpr int blocksPerGroup() {
+    if constexpr (requires { Lanes::blocksPerGroup; }) return Lanes::blocksPerGroup;
+    return 1;
+}
+
 // Column blocks outermost: a block's pixels stay in cache while every view
 // passes over them. With `windows`, each view's samples are picked from
 // windows where its coefficients allow (windowed_samples.h) and gathered
@@ -214,22 +220,29 @@ void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int
         auto kindOf = [&job](std::int32_t view) {
             return viewKind<Lanes, Sampler, windows>(job, view);
         };
-        for (std::int32_t j = firstColumn; j < endColumn; j += width) {
-            const std::int32_t columns = smaller(width, endColumn - j);
-            double* blockTop = job.image + j * imageSize;
+        // Blocks side by side take each pass of views in turn: their
+        // samples lie close together, so a pass's samples come from the cache
+        // once for the whole group.
+        constexpr std::int32_t groupWidth = width * blocksPerGroup<Lanes>();
+        for (std::int32_t group = firstColumn; group < endColumn; group += groupWidth) {
+            const std::int32_t groupEnd = smaller(endColumn, group + groupWidth);
             for (std::int32_t v = 0; v < job.viewCount;) {
                 const ViewKind kind = kindOf(v);
                 const std::int32_t run = runOfViews(v, job.viewCount, viewsPerPass, kind, kindOf);
-                if (run == viewsPerPass) {
-                    runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, kind, blockTop,
-                                                                   imageSize, columns);
-                    v += run;
-                    continue;
+                for (std::int32_t j = group; j < groupEnd; j += width) {
+                    const std::int32_t columns = smaller(width, groupEnd - j);
+                    double* blockTop = job.image + j * imageSize;
+                    if (run == viewsPerPass) {
+                        runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, kind, blockTop,
+                                                                       imageSize, columns);
+                        continue;
+                    }
+                    for (std::int32_t w = v; w < v + run; ++w) {
+                        runPass<Lanes, Sampler, 1, windows>(job, j, w, kind, blockTop, imageSize,
+                                                            columns);
+                    }
                 }
-                for (const std::int32_t last = v + run; v < last; ++v) {
-                    runPass<Lanes, Sampler, 1, windows>(job, j, v, kind, blockTop, imageSize,
-                                                        columns);
-                }
+                v += run;
             }
         }
     });
