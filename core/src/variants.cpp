@@ -1,10 +1,5 @@
 // The one place that chooses a kernel variant.
-#include <cstring>
 #include <iterator>
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
 
 #include "floating_point_mode.h"
 #include "quelmor/accumulate_views.h"
@@ -53,25 +48,6 @@ void KernelVariant::sweepColumns(const SweepJob& job, std::int32_t firstColumn,
 }
 
 std::int32_t KernelVariant::laneWidth() const { return kernel->laneWidth; }
-
-std::string processorName() {
-#if defined(__i386__) || defined(__x86_64__)
-    unsigned words[12] = {};
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000004u) {
-        for (unsigned leaf = 0; leaf < 3; ++leaf) {
-            __get_cpuid(0x80000002u + leaf, &words[4 * leaf], &words[4 * leaf + 1],
-                        &words[4 * leaf + 2], &words[4 * leaf + 3]);
-        }
-        char text[sizeof words + 1] = {};
-        std::memcpy(text, words, sizeof words);
-        std::string name(text);
-        const auto first = name.find_first_not_of(' ');
-        const auto last = name.find_last_not_of(' ');
-        if (first != std::string::npos) return name.substr(first, last - first + 1);
-    }
-#endif
-    return "unknown processor";
-}
 
 std::span<const KernelVariant> kernelVariants() { return compiledVariants; }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Fails unless the Linux module's only defined dynamic symbol is mexFunction
-# and the host's operations are left for the host to resolve at load time.
+# Fails unless the Linux module's only defined dynamic symbol is mexFunction,
+# the host's operations are left for the host to resolve at load time, and
+# the module takes no heap allocator from the C or C++ runtime (its memory
+# comes from the host alone).
 #
 #   check_module_symbols.sh MODULE
 set -euo pipefail
@@ -10,4 +12,7 @@ defined=$(nm -D --defined-only "$module" | awk '{print $3}' | tr '\n' ' ')
 undefined=$(nm -D --undefined-only "$module" | awk '$1 == "U" {print $2}' | grep -E '^mx|^mex' | sort | tr '\n' ' ')
 expected="mexErrMsgTxt mxCreateDoubleMatrix_700 mxGetM mxGetN mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse "
 [ "$undefined" = "$expected" ] || { echo "$module leaves '$undefined' to the host, expected '$expected'" >&2; exit 1; }
-echo "$module: exports mexFunction alone; takes $undefined from the host"
+allocators=$(nm -D --undefined-only "$module" | awk '$1 == "U" {print $2}' | sed 's/@.*//' |
+  grep -E '^(malloc|calloc|realloc|free|aligned_alloc|posix_memalign|memalign|valloc|_Znw.*|_Zna.*)$' | tr '\n' ' ' || true)
+[ -z "$allocators" ] || { echo "$module takes a heap allocator from the runtime: $allocators" >&2; exit 1; }
+echo "$module: exports mexFunction alone; takes $undefined from the host, and no allocator"
