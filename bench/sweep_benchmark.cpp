@@ -1,10 +1,13 @@
 // Giga pixel-updates per second (side^2 x views per second) of every kernel
-// variant and of the threaded entry, for sides 256, 512 and 1024 with 360
-// views, and their ratios to the reference measured in the same run. The
+// variant, of the module file called as a host calls it (one thread, its
+// own dispatch, the image allocated by the stand-in host) and of the threaded
+// entry, for sides 256, 512 and 1024 with 360 views, and their ratios to the
+// reference measured in the same run. The
 // "steep" scene at side 512 has pixels 2.2 detector samples wide, so every
 // view has |c| + |s| > 2 and the most tilted are too steep for windows.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -14,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "module_loader.h"
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
@@ -60,6 +64,12 @@ Scene& sceneOf(const SceneKind& kind) {
     return scenes.try_emplace(kind.label, kind).first->second;
 }
 
+void reportRate(benchmark::State& state, int imageSize) {
+    state.counters["Gup/s"] =
+        benchmark::Counter(static_cast<double>(imageSize) * imageSize * viewCount * 1e-9,
+                           benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // "threads" 0 runs the variant's own single-threaded sweep.
 void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, unsigned threads,
               int interpCode, const SceneKind* kind) {
@@ -75,9 +85,35 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
         benchmark::DoNotOptimize(scene.image.data());
         benchmark::ClobberMemory();
     }
-    state.counters["Gup/s"] =
-        benchmark::Counter(static_cast<double>(imageSize) * imageSize * viewCount * 1e-9,
-                           benchmark::Counter::kIsIterationInvariantRate);
+    reportRate(state, imageSize);
+}
+
+// The module's mexFunction on the scene's arrays, through the stand-in host.
+void runModule(benchmark::State& state, GatewayFunction gateway, int interpCode,
+               const SceneKind* kind) {
+    Scene& scene = sceneOf(*kind);
+    auto matrix = [](std::size_t rows, std::size_t columns, const double* values) {
+        mxArray* array = standinCreateArray(StandinClass::RealDouble, rows, columns);
+        std::copy(values, values + rows * columns, mxGetPr(array));
+        return array;
+    };
+    const double side = scene.imageSize, code = interpCode;
+    const mxArray* inputs[] = {
+        matrix(scene.detectorCount, viewCount, scene.projections.data()),
+        matrix(1, viewCount, scene.cosines.data()), matrix(1, viewCount, scene.sines.data()),
+        matrix(1, 1, &side), matrix(1, 1, &code)};
+    std::string message;
+    for (auto _ : state) {
+        mxArray* image = nullptr;
+        if (!standinCallGateway(gateway, 1, &image, 5, inputs, message)) {
+            state.SkipWithError(message.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(mxGetPr(image));
+        mxDestroyArray(image);
+    }
+    for (const mxArray* input : inputs) mxDestroyArray(const_cast<mxArray*>(input));
+    reportRate(state, scene.imageSize);
 }
 
 // Prints the usual table, then the ratios of the rates it collected.
@@ -111,6 +147,11 @@ public:
                                     value, value / reference);
                     }
                 }
+                const double module = rate("module/" + key);
+                if (module > 0) {
+                    std::printf(" | module %6.3f (%4.2fx ref, %4.2fx %s)", module,
+                                module / reference, module / fast, best.c_str());
+                }
                 for (unsigned threads : {1u, 2u}) {
                     const double value = rate("threads" + std::to_string(threads) + "/" + key);
                     if (value > 0) {
@@ -139,6 +180,9 @@ private:
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::string error;
+    const auto module = LoadedModule::open(QUELMOR_MODULE_PATH, error);
+    if (!module) std::fprintf(stderr, "module entries left out: %s\n", error.c_str());
     for (const SceneKind& kind : sceneKinds) {
         for (int code : {0, 1}) {
             const std::string suffix = std::string(samplerNames[code]) + "/" + kind.label;
@@ -146,6 +190,12 @@ int main(int argc, char** argv) {
                 if (!variant.isSupported()) continue;
                 benchmark::RegisterBenchmark((std::string(variant.name) + "/" + suffix).c_str(),
                                              runSweep, &variant, 0u, code, &kind)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+            if (module) {
+                benchmark::RegisterBenchmark(("module/" + suffix).c_str(), runModule,
+                                             module->gateway(), code, &kind)
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();
             }
