@@ -10,10 +10,13 @@ namespace {
 
 // x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does. The pixel
 // sums and the coordinate steps go to the multiply-add pipes, the sampler's
-// additions stay on the adders. Passes of 16 views over groups of two blocks
-// measured 3-7% faster than 8 views over one block on AMD Zen 4.
+// additions stay on the adders. Each tile's two transposes cost a pass as
+// much as a view or two do, so passes are long: on AMD Zen 4, side 512,
+// 32 views over groups of two blocks gave 7.5 / 4.4 Gup/s (nearest /
+// linear), 16 views 7.1 / 4.4, 8 views over one block 6.5 / 4.0, and 64
+// views fell back to 6.2 / 3.7 (more sample streams than the cache keeps).
 struct Avx512FmaLanes : Avx512Lanes {
-    static constexpr int ViewsPerPass = 16;
+    static constexpr int ViewsPerPass = 32;
     static constexpr int blocksPerGroup = 2;
     static Real addOnMultiplier(Real a, Real b) {
         return _mm512_fmadd_pd(a, _mm512_set1_pd(1.0), b);
