@@ -13,6 +13,7 @@
 #include <map>
 #include <numbers>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,9 +122,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // With --benchmark_repetitions, the median of each benchmark's runs.
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            rates_[run.benchmark_name()] = run.counters.at("Gup/s").value;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !median) continue;
+            const std::string name = run.run_name.str();
+            if (median || !medians_.count(name)) rates_[name] = run.counters.at("Gup/s").value;
+            if (median) medians_.insert(name);
         }
     }
     void Finalize() override {
@@ -131,8 +136,9 @@ public:
         const std::string best(quelmor::bestKernelVariant().name);
         std::printf(
             "\nGiga pixel-updates per second on %s, and ratios within this run (best "
-            "single-thread variant: %s)\n",
-            quelmor::processorName().c_str(), best.c_str());
+            "single-thread variant: %s%s)\n",
+            quelmor::processorName().c_str(), best.c_str(),
+            medians_.empty() ? "" : "; medians of the repetitions");
         for (const SceneKind& kind : sceneKinds) {
             for (const char* sampler : samplerNames) {
                 const std::string key = std::string(sampler) + "/" + kind.label + "/";
@@ -173,6 +179,7 @@ private:
         return 0;
     }
     std::map<std::string, double> rates_;
+    std::set<std::string> medians_;
 };
 
 }  // namespace
