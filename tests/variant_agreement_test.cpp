@@ -329,16 +329,26 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
 
 TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
     // Stacks shorter and longer than the thread count take the two paths;
-    // each image must be its own job's, whichever thread ran it.
+    // each image must be its own job's, whichever thread ran it. Asked to
+    // start from zero, the entry must clear every pixel it is given, NaN
+    // included, and no pixel outside its images.
     ScenarioMaker maker(314);
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 24; ++round) {
         const int jobCount = 1 + round % 6;
+        const auto start = round % 2 ? quelmor::ImageStart::zeroed : quelmor::ImageStart::asGiven;
         std::vector<Scenario> scenarios;
-        std::vector<std::vector<double>> expected, images;
+        std::vector<std::vector<double>> expected;
+        std::vector<quelmor::testing::GuardedArray> images;
         for (int j = 0; j < jobCount; ++j) {
             scenarios.push_back(maker.make());
-            expected.push_back(referenceImage(scenarios.back()));
-            images.push_back(scenarios.back().startImage);
+            Scenario& scenario = scenarios.back();
+            images.emplace_back(scenario.startImage);
+            if (start == quelmor::ImageStart::zeroed) {
+                std::fill(images.back().data(), images.back().data() + scenario.startImage.size(),
+                          nan);
+                std::fill(scenario.startImage.begin(), scenario.startImage.end(), 0.0);
+            }
+            expected.push_back(referenceImage(scenario));
         }
         std::vector<SweepJob> jobs;
         for (int j = 0; j < jobCount; ++j) {
@@ -348,11 +358,11 @@ TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
                             s.imageSize, s.interpCode});
         }
         const unsigned threads = 1 + round % 4;
-        quelmor::accumulateStackParallel(jobs, threads);
+        quelmor::accumulateStackParallel(jobs, threads, nullptr, start);
         for (int j = 0; j < jobCount; ++j) {
-            ASSERT_TRUE(sameBytes(images[j], expected[j]))
-                << "job " << j << " of " << jobCount << ", " << threads
-                << " threads: " << scenarios[j].describe();
+            ASSERT_TRUE(sameBytes(images[j].values(), expected[j]) && images[j].guardsIntact())
+                << "job " << j << " of " << jobCount << ", " << threads << " threads, "
+                << (round % 2 ? "from zero" : "as given") << ": " << scenarios[j].describe();
         }
     }
 }

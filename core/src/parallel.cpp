@@ -23,12 +23,18 @@ std::int32_t blockColumns() {
     return widest;
 }
 
-}  // namespace
+// Image columns [first, end) of the job, zeroed first where `start` asks.
+void sweepColumns(const KernelVariant& variant, const SweepJob& job, std::int32_t first,
+                  std::int32_t end, ImageStart start) {
+    if (start == ImageStart::zeroed && end > first) {
+        const std::ptrdiff_t side = job.imageSize;
+        std::fill(job.image + first * side, job.image + end * side, 0.0);
+    }
+    variant.sweepColumns(job, first, end);
+}
 
-void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
-                             const KernelVariant* variant) {
-    const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
-    threadCount = threadsToUse(threadCount);
+void sweepSplit(const SweepJob& job, unsigned threadCount, const KernelVariant& chosen,
+                ImageStart start) {
     const std::int64_t block = blockColumns();
     const std::int64_t columns = std::max<std::int32_t>(job.imageSize, 0);
     const std::int64_t blocks = (columns + block - 1) / block;
@@ -37,30 +43,39 @@ void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
         return static_cast<std::int32_t>(std::min(columns, part * blocks / parts * block));
     };
     if (parts <= 1) {
-        chosen.sweepColumns(job, 0, static_cast<std::int32_t>(columns));
+        sweepColumns(chosen, job, 0, static_cast<std::int32_t>(columns), start);
         return;
     }
     std::vector<std::jthread> workers;
     for (std::int64_t part = 1; part < parts; ++part) {
-        workers.emplace_back([&chosen, &job, first = partStart(part), end = partStart(part + 1)] {
-            chosen.sweepColumns(job, first, end);
-        });
+        workers.emplace_back(
+            [&chosen, &job, first = partStart(part), end = partStart(part + 1), start] {
+                sweepColumns(chosen, job, first, end, start);
+            });
     }
-    chosen.sweepColumns(job, 0, partStart(1));
+    sweepColumns(chosen, job, 0, partStart(1), start);
+}
+
+}  // namespace
+
+void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
+                             const KernelVariant* variant) {
+    sweepSplit(job, threadsToUse(threadCount), variant ? *variant : bestKernelVariant(),
+               ImageStart::asGiven);
 }
 
 void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCount,
-                             const KernelVariant* variant) {
+                             const KernelVariant* variant, ImageStart start) {
     const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
     threadCount = threadsToUse(threadCount);
     if (jobs.size() < threadCount) {
-        for (const SweepJob& job : jobs) accumulateViewsParallel(job, threadCount, &chosen);
+        for (const SweepJob& job : jobs) sweepSplit(job, threadCount, chosen, start);
         return;
     }
     std::atomic<std::size_t> nextJob{0};
     auto takeJobs = [&] {
         for (std::size_t j; (j = nextJob.fetch_add(1)) < jobs.size();)
-            chosen.sweepColumns(jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0));
+            sweepColumns(chosen, jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0), start);
     };
     std::vector<std::jthread> workers;
     for (unsigned t = 1; t < threadCount; ++t) workers.emplace_back(takeJobs);

@@ -135,9 +135,11 @@ def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
     stack = samples if samples.ndim == 3 else samples[np.newaxis]
     # The kernel reads each slice as views of contiguous samples: (S, V, M) in C order.
     kernel_stack = np.ascontiguousarray(stack.transpose(0, 2, 1))
-    images = np.zeros((stack.shape[0], size, size))
+    # Not numpy.zeros: the kernel's threads clear the images they sweep, so a
+    # fresh page is first touched by a write (see ImageStart in parallel.h).
+    images = np.empty((stack.shape[0], size, size))
     _kernel.backproject_stack(kernel_stack, cosines, sines, size, interp_code, thread_count,
-                              images)
+                              images, zero_first=True)
     # Each kernel image is column-major: its transpose indexes [row, column].
     result = images.transpose(0, 2, 1)
     return result if samples.ndim == 3 else result[0]

@@ -27,10 +27,12 @@ void require(bool condition, const std::string& message) {
 }
 
 // stack: (slices, columns, detector samples), each slice one column-major
-// sinogram; images: (slices, side, side) zeros or earlier sums, each slice a
-// column-major image. Views beyond the coefficients' count are not read.
+// sinogram; images: (slices, side, side) earlier sums, or anything with
+// zeroFirst, each slice a column-major image. Views beyond the coefficients'
+// count are not read.
 void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_t imageSize,
-                      std::int32_t interpCode, unsigned threadCount, Doubles images) {
+                      std::int32_t interpCode, unsigned threadCount, Doubles images,
+                      bool zeroFirst) {
     require(stack.ndim() == 3 && images.ndim() == 3 && cosines.ndim() == 1 && sines.ndim() == 1,
             "stack and images need 3 dimensions, cosines and sines 1");
     const std::int64_t slices = stack.shape(0), columns = stack.shape(1),
@@ -54,7 +56,9 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
                         static_cast<std::int32_t>(imageSize), interpCode});
     }
     py::gil_scoped_release unlocked;
-    quelmor::accumulateStackParallel(jobs, threadCount);
+    quelmor::accumulateStackParallel(
+        jobs, threadCount, nullptr,
+        zeroFirst ? quelmor::ImageStart::zeroed : quelmor::ImageStart::asGiven);
 }
 
 }  // namespace
@@ -63,7 +67,7 @@ PYBIND11_MODULE(_kernel, module) {
     module.doc() = "Quelmor's compiled kernel entry; use the functions of the quelmor package.";
     module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
                py::arg("sines"), py::arg("image_size"), py::arg("interp_code"),
-               py::arg("threads"), py::arg("images").noconvert());
+               py::arg("threads"), py::arg("images").noconvert(), py::arg("zero_first") = false);
     module.def(
         "kernel_variant", [] { return std::string(quelmor::bestKernelVariant().name); },
         "The kernel variant this processor runs.");

@@ -197,3 +197,21 @@ def test_the_compiled_part_checks_what_it_relies_on():
         _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, np.zeros((2, 4, 4)).transpose(0, 2, 1))
     _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, images)
     assert not images.any()
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_the_compiled_part_adds_to_images_or_clears_them_first(threads):
+    random = np.random.default_rng(7)
+    stack = random.uniform(-1, 1, (3, 5, 21))
+    angles = np.arange(5) * np.pi / 5
+    cosines, sines = np.cos(angles), np.sin(angles)
+    fresh = np.zeros((3, 9, 9))
+    _kernel.backproject_stack(stack, cosines, sines, 9, 1, threads, fresh)
+    earlier = random.uniform(-1, 1, (3, 9, 9))
+    summed = earlier.copy()
+    _kernel.backproject_stack(stack, cosines, sines, 9, 1, threads, summed)
+    # Added view by view, so rounded otherwise than earlier + fresh.
+    assert np.allclose(summed, earlier + fresh, rtol=0, atol=1e-12)
+    cleared = np.full((3, 9, 9), np.nan)
+    _kernel.backproject_stack(stack, cosines, sines, 9, 1, threads, cleared, zero_first=True)
+    assert same_bytes(cleared, fresh)
