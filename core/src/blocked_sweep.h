@@ -2,11 +2,13 @@
 // lanes.h) and compiled once per instruction set.
 //
 // Lanes hold neighbouring columns at the same row. A pass takes one block of
-// `width` columns through a few consecutive views at once: each view keeps its
-// own stepped coordinate vector, and each pixel receives the pass's views in
-// increasing order, so every pixel sum and every coordinate chain is the
-// reference sweep's. The block's pixels move between column-major storage and
-// row vectors through square in-register transposes.
+// `width` columns through up to ViewsPerPass consecutive views: the block goes
+// down in square tiles of width rows, and the pass's views cross each tile in
+// order, two abreast, row by row. Each view keeps its own stepped coordinate
+// vector and each pixel receives the pass's views in increasing order, so
+// every pixel sum and every coordinate chain is the reference sweep's. A
+// tile's pixels move between column-major storage and row vectors through
+// square in-register transposes.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +44,9 @@ typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
     return Lanes::sub(a, b);
 }
 
-// A view whose samples are gathered from its column, lane by lane.
+// A view's samples for the tiles: source(view) gives the samples of its next
+// rowsPerSource rows (GatheredSamples' interface). This one gathers them from
+// the view's column, lane by lane.
 template <BlockLanes Lanes, class Sampler>
 struct GatheredView {
     static constexpr int rowsPerSource = 1;

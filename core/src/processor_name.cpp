@@ -35,7 +35,7 @@ std::string familyAndModel() {
 std::string processorName() {
 #if defined(__i386__) || defined(__x86_64__)
     unsigned words[12] = {};
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000004u) {
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000004u) {
         for (unsigned leaf = 0; leaf < 3; ++leaf) {
             __get_cpuid(0x80000002u + leaf, &words[4 * leaf], &words[4 * leaf + 1],
                         &words[4 * leaf + 2], &words[4 * leaf + 3]);
