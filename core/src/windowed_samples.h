@@ -78,7 +78,7 @@ inline constexpr double positionBias = 6755399441055744.0;
 // index lies in the window and off-detector samples read +0.0 there, so
 // within() holds everywhere and select() keeps everything: the masks the
 // gathered samples would apply change nothing.
-template <WindowLanes Lanes, class Sampler>
+template <WindowLanes Lanes>
 struct WindowedSamples {
     using Real = typename Lanes::Real;
     using Mask = typename Lanes::Mask;
@@ -173,22 +173,18 @@ struct WindowedView {
           count(job.detectorCount) {}
 
     // The next rowsPerWindow rows' window.
-    WindowedSamples<Lanes, Sampler> source(const DetectorColumn& view) {
+    WindowedSamples<Lanes> source(const DetectorColumn& view) {
         const std::int64_t start = lowestFixed >> 32;
         lowestFixed -= stepFixed;
-        WindowedSamples<Lanes, Sampler> samples;
-        if (start >= 0 && start <= count - insideExtent) {
-            samples.window = Lanes::loadWindow(view.samples + start);
-            if constexpr (Sampler::readsNextSample) {
-                samples.rises =
-                    risesOf<Lanes>(Lanes::loadWindow(view.samples + start + 1), samples.window);
-            }
-        } else {
-            samples.window = windowWithin<Lanes>(view.samples, start, count);
-            if constexpr (Sampler::readsNextSample) {
-                samples.rises = risesOf<Lanes>(windowWithin<Lanes>(view.samples, start + 1, count),
-                                               samples.window);
-            }
+        const bool inside = start >= 0 && start <= count - insideExtent;
+        auto windowFrom = [&](std::int64_t first) {
+            return inside ? Lanes::loadWindow(view.samples + first)
+                          : windowWithin<Lanes>(view.samples, first, count);
+        };
+        WindowedSamples<Lanes> samples;
+        samples.window = windowFrom(start);
+        if constexpr (Sampler::readsNextSample) {
+            samples.rises = risesOf<Lanes>(windowFrom(start + 1), samples.window);
         }
         samples.toPosition = Lanes::splat(toWindowPosition(biasedCenterBits, start));
         return samples;
