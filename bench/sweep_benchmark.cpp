@@ -2,20 +2,26 @@
 // variant, of the module file called as a host calls it (one thread, its
 // own dispatch, the image allocated by the stand-in host) and of the threaded
 // entry, for sides 256, 512 and 1024 with 360 views, and their ratios to the
-// reference measured in the same run. The
-// "steep" scene at side 512 has pixels 2.2 detector samples wide, so every
-// view has |c| + |s| > 2 and the most tilted are too steep for windows.
+// reference measured in the same run. The "steep" scene at side 512 has
+// pixels 2.2 detector samples wide, so every view has |c| + |s| > 2.
+//
+// Then the work users run, through the module only: few and many views,
+// large images, coarse grids (pixels several detector spacings wide), each
+// as a ratio to the module's 512 x 360 rate. --baseline-module=PATH times
+// another build's module file beside this one's on the same scenes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "module_loader.h"
@@ -25,24 +31,38 @@
 
 namespace {
 
-constexpr int viewCount = 360;
 const char* const samplerNames[] = {"nearest", "linear"};
 
 struct SceneKind {
     int imageSize;
+    int viewCount;
     double pixelSize;  // in detector samples
     const char* label;
 };
-const SceneKind sceneKinds[] = {
-    {256, 1.0, "256"}, {512, 1.0, "512"}, {1024, 1.0, "1024"}, {512, 2.2, "512steep"}};
+// Every variant runs these.
+const SceneKind variantScenes[] = {{256, 360, 1.0, "256"},
+                                   {512, 360, 1.0, "512"},
+                                   {1024, 360, 1.0, "1024"},
+                                   {512, 360, 2.2, "512steep"}};
+// The module alone runs these; the first is the rate the others are compared with.
+const SceneKind workloads[] = {
+    {512, 360, 1.0, "512x360"},   {512, 90, 1.0, "512x90"},       {512, 100, 1.0, "512x100"},
+    {512, 180, 1.0, "512x180"},   {512, 200, 1.0, "512x200"},     {512, 3600, 1.0, "512x3600"},
+    {256, 360, 1.0, "256x360"},   {1024, 1800, 1.0, "1024x1800"}, {2048, 1800, 1.0, "2048x1800"},
+    {4096, 90, 1.0, "4096x90"},   {512, 360, 2.0, "512x360px2"},  {512, 360, 3.0, "512x360px3"},
+    {512, 360, 4.0, "512x360px4"}};
+// Workloads the threaded entry runs too, on one thread and on two.
+const char* const threadedWorkloads[] = {"512x360", "1024x1800"};
 
 struct Scene {
     int imageSize;
+    int viewCount;
     int detectorCount;
     std::vector<double> projections, cosines, sines, image;
 
     explicit Scene(const SceneKind& kind)
         : imageSize(kind.imageSize),
+          viewCount(kind.viewCount),
           detectorCount(quelmor::coveringDetectorCount(kind.imageSize, kind.pixelSize)),
           image(static_cast<std::size_t>(kind.imageSize) * kind.imageSize, 0.0) {
         std::mt19937_64 random(1);
@@ -65,10 +85,10 @@ Scene& sceneOf(const SceneKind& kind) {
     return scenes.try_emplace(kind.label, kind).first->second;
 }
 
-void reportRate(benchmark::State& state, int imageSize) {
-    state.counters["Gup/s"] =
-        benchmark::Counter(static_cast<double>(imageSize) * imageSize * viewCount * 1e-9,
-                           benchmark::Counter::kIsIterationInvariantRate);
+void reportRate(benchmark::State& state, const Scene& scene) {
+    state.counters["Gup/s"] = benchmark::Counter(
+        static_cast<double>(scene.imageSize) * scene.imageSize * scene.viewCount * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // "threads" 0 runs the variant's own single-threaded sweep.
@@ -86,7 +106,7 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
         benchmark::DoNotOptimize(scene.image.data());
         benchmark::ClobberMemory();
     }
-    reportRate(state, imageSize);
+    reportRate(state, scene);
 }
 
 // The module's mexFunction on the scene's arrays, through the stand-in host.
@@ -100,9 +120,9 @@ void runModule(benchmark::State& state, GatewayFunction gateway, int interpCode,
     };
     const double side = scene.imageSize, code = interpCode;
     const mxArray* inputs[] = {
-        matrix(scene.detectorCount, viewCount, scene.projections.data()),
-        matrix(1, viewCount, scene.cosines.data()), matrix(1, viewCount, scene.sines.data()),
-        matrix(1, 1, &side), matrix(1, 1, &code)};
+        matrix(scene.detectorCount, scene.viewCount, scene.projections.data()),
+        matrix(1, scene.viewCount, scene.cosines.data()),
+        matrix(1, scene.viewCount, scene.sines.data()), matrix(1, 1, &side), matrix(1, 1, &code)};
     std::string message;
     for (auto _ : state) {
         mxArray* image = nullptr;
@@ -114,7 +134,7 @@ void runModule(benchmark::State& state, GatewayFunction gateway, int interpCode,
         mxDestroyArray(image);
     }
     for (const mxArray* input : inputs) mxDestroyArray(const_cast<mxArray*>(input));
-    reportRate(state, scene.imageSize);
+    reportRate(state, scene);
 }
 
 // Prints the usual table, then the ratios of the rates it collected.
@@ -139,7 +159,7 @@ public:
             "single-thread variant: %s%s)\n",
             quelmor::processorName().c_str(), best.c_str(),
             medians_.empty() ? "" : "; medians of the repetitions");
-        for (const SceneKind& kind : sceneKinds) {
+        for (const SceneKind& kind : variantScenes) {
             for (const char* sampler : samplerNames) {
                 const std::string key = std::string(sampler) + "/" + kind.label + "/";
                 const double reference = rate("reference/" + key);
@@ -169,9 +189,50 @@ public:
                 std::printf("\n");
             }
         }
+        printWorkloads();
     }
 
 private:
+    // The module on each workload, as a share of its 512 x 360 rate, beside
+    // the baseline module where one was given.
+    void printWorkloads() const {
+        if (!hasPrefix("module/")) return;
+        std::printf("\nThe module on the work users run (one thread; share of its %s rate)\n",
+                    workloads[0].label);
+        std::printf("%-12s %-8s %8s %7s", "work", "sampler", "Gup/s", "share");
+        const bool baseline = hasPrefix("baseline/");
+        if (baseline) std::printf(" %9s %7s %8s", "baseline", "share", "speedup");
+        std::printf("\n");
+        for (const SceneKind& kind : workloads) {
+            for (const char* sampler : samplerNames) {
+                const std::string key = std::string(sampler) + "/" + kind.label + "/";
+                const std::string unitKey = std::string(sampler) + "/" + workloads[0].label + "/";
+                const double module = rate("module/" + key);
+                if (module <= 0) continue;
+                std::printf("%-12s %-8s %8.3f %7.2f", kind.label, sampler, module,
+                            module / rate("module/" + unitKey));
+                const double before = rate("baseline/" + key);
+                if (baseline && before > 0) {
+                    std::printf(" %9.3f %7.2f %7.2fx", before, before / rate("baseline/" + unitKey),
+                                module / before);
+                }
+                for (unsigned threads : {1u, 2u}) {
+                    const double value = rate("threads" + std::to_string(threads) + "/" + key);
+                    if (value > 0)
+                        std::printf(" | %u thread%s %6.3f", threads, threads > 1 ? "s" : "", value);
+                }
+                const double one = rate("threads1/" + key), two = rate("threads2/" + key);
+                if (one > 0 && two > 0) std::printf(" (%4.2fx)", two / one);
+                std::printf("\n");
+            }
+        }
+    }
+    bool hasPrefix(const std::string& prefix) const {
+        for (const auto& entry : rates_) {
+            if (entry.first.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
     double rate(const std::string& prefix) const {
         for (const auto& [name, value] : rates_) {
             if (name.rfind(prefix, 0) == 0) return value;
@@ -184,35 +245,69 @@ private:
 
 }  // namespace
 
+// Registers one benchmark, timed in wall-clock milliseconds.
+template <class... Args>
+void addBenchmark(const std::string& name, Args&&... args) {
+    benchmark::RegisterBenchmark(name.c_str(), std::forward<Args>(args)...)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+}
+
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    std::string baselinePath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.rfind("--baseline-module=", 0) == 0) {
+            baselinePath = argument.substr(argument.find('=') + 1);
+        } else {
+            std::fprintf(stderr,
+                         "unknown argument %s (besides Google Benchmark's own, only "
+                         "--baseline-module=PATH)\n",
+                         argv[i]);
+            return 2;
+        }
+    }
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::string error;
     const auto module = LoadedModule::open(QUELMOR_MODULE_PATH, error);
     if (!module) std::fprintf(stderr, "module entries left out: %s\n", error.c_str());
-    for (const SceneKind& kind : sceneKinds) {
+    std::unique_ptr<LoadedModule> baseline;
+    if (!baselinePath.empty()) {
+        baseline = LoadedModule::open(baselinePath, error);
+        if (!baseline) {
+            std::fprintf(stderr, "baseline module: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    auto addThreaded = [&](const std::string& suffix, int code, const SceneKind* kind) {
+        for (unsigned threads : {1u, 2u}) {
+            if (threads > cores) continue;
+            addBenchmark("threads" + std::to_string(threads) + "/" + suffix, runSweep,
+                         &quelmor::bestKernelVariant(), threads, code, kind);
+        }
+    };
+    for (const SceneKind& kind : variantScenes) {
         for (int code : {0, 1}) {
             const std::string suffix = std::string(samplerNames[code]) + "/" + kind.label;
             for (const auto& variant : quelmor::kernelVariants()) {
                 if (!variant.isSupported()) continue;
-                benchmark::RegisterBenchmark((std::string(variant.name) + "/" + suffix).c_str(),
-                                             runSweep, &variant, 0u, code, &kind)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime();
+                addBenchmark(std::string(variant.name) + "/" + suffix, runSweep, &variant, 0u, code,
+                             &kind);
             }
-            if (module) {
-                benchmark::RegisterBenchmark(("module/" + suffix).c_str(), runModule,
-                                             module->gateway(), code, &kind)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime();
+            if (module) addBenchmark("module/" + suffix, runModule, module->gateway(), code, &kind);
+            addThreaded(suffix, code, &kind);
+        }
+    }
+    for (const SceneKind& kind : workloads) {
+        for (int code : {0, 1}) {
+            const std::string suffix = std::string(samplerNames[code]) + "/" + kind.label;
+            if (module) addBenchmark("module/" + suffix, runModule, module->gateway(), code, &kind);
+            if (baseline) {
+                addBenchmark("baseline/" + suffix, runModule, baseline->gateway(), code, &kind);
             }
-            for (unsigned threads : {1u, 2u}) {
-                if (threads > cores) continue;
-                benchmark::RegisterBenchmark(
-                    ("threads" + std::to_string(threads) + "/" + suffix).c_str(), runSweep,
-                    &quelmor::bestKernelVariant(), threads, code, &kind)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime();
+            for (const char* threaded : threadedWorkloads) {
+                if (std::string(threaded) == kind.label) addThreaded(suffix, code, &kind);
             }
         }
     }

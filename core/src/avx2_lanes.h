@@ -13,7 +13,7 @@ struct Avx2Lanes {
     using Real = __m256d;
     using Mask = __m256d;
     static constexpr int width = 4;
-    static constexpr int ViewsPerPass = 2;  // 16 registers: keep the block's rows resident
+    static constexpr int viewsPerPass = 2;  // 16 registers: keep the block's rows resident
 
     static Real splat(double x) { return _mm256_set1_pd(x); }
     static Real laneIndex() { return _mm256_set_pd(3.0, 2.0, 1.0, 0.0); }

@@ -2,7 +2,7 @@
 // lanes.h) and compiled once per instruction set.
 //
 // Lanes hold neighbouring columns at the same row. A pass takes one block of
-// `width` columns through up to ViewsPerPass consecutive views: the block goes
+// `width` columns through up to viewsPerPass consecutive views: the block goes
 // down in square tiles of width rows, and the pass's views cross each tile in
 // order, two abreast, row by row. Each view keeps its own stepped coordinate
 // vector and each pixel receives the pass's views in increasing order, so
@@ -57,28 +57,30 @@ struct GatheredView {
     }
 };
 
-template <BlockLanes Lanes, class Sampler, int Views,
-          template <class, class> class ViewSamples = GatheredView>
+template <BlockLanes Lanes, class Sampler, template <class, class> class ViewSamples = GatheredView>
 struct ViewPass {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
+    static constexpr int maxViews = Lanes::viewsPerPass;
     // Views that cross a tile side by side: their coordinate chains are
     // independent, so the processor overlaps them.
-    static constexpr int viewsAbreast = Views < 2 ? Views : 2;
+    static constexpr int viewsAbreast = maxViews < 2 ? maxViews : 2;
 
+    int views;
     // Every view's column has the same shape; only where it starts differs.
     DetectorColumn shape;
-    const double* columnStarts[Views];
-    Real coordinates[Views];
-    double sines[Views];
-    ViewSamples<Lanes, Sampler> samples[Views];
+    const double* columnStarts[maxViews];
+    Real coordinates[maxViews];
+    double sines[maxViews];
+    ViewSamples<Lanes, Sampler> samples[maxViews];
 
-    ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView)
-        : shape(detectorColumn(job, firstView)) {
+    // Views [firstView, firstView + views) through the block at firstColumn.
+    ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, int views)
+        : views(views), shape(detectorColumn(job, firstView)) {
         const double centerOffset = centerOffsetOf(job.imageSize);
         const Real column =
             Lanes::add(Lanes::splat(static_cast<double>(firstColumn)), Lanes::laneIndex());
-        for (int g = 0; g < Views; ++g) {
+        for (int g = 0; g < views; ++g) {
             const std::int32_t v = firstView + g;
             columnStarts[g] = detectorColumn(job, v).samples;
             coordinates[g] = columnTop<Lanes>(column, -centerOffset, job.cosines[v],
@@ -117,9 +119,9 @@ struct ViewPass {
     }
     void allViewsDownTile(Real* pixels, int rows) {
         int g = 0;
-        for (; g + viewsAbreast <= Views; g += viewsAbreast)
+        for (; g + viewsAbreast <= views; g += viewsAbreast)
             viewsDownTile<viewsAbreast>(g, pixels, rows);
-        if (g < Views) viewsDownTile<1>(g, pixels, rows);
+        if (g < views) viewsDownTile<1>(g, pixels, rows);
     }
 
     // Columns [firstColumn, firstColumn + columns) of the image, all rows.
@@ -184,23 +186,23 @@ std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t
     return count;
 }
 
-// One pass of `Views` views of one kind from `firstView` through a block.
-template <BlockLanes Lanes, class Sampler, int Views, bool windows>
-void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, ViewKind kind,
-             double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
+// One pass of `views` views of one kind from `firstView` through a block.
+template <BlockLanes Lanes, class Sampler, bool windows>
+void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, int views,
+             ViewKind kind, double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
     if constexpr (windows) {
         if (kind == ViewKind::tileWindows) {
-            ViewPass<Lanes, Sampler, Views, TileWindowedView>(job, firstColumn, firstView)
+            ViewPass<Lanes, Sampler, TileWindowedView>(job, firstColumn, firstView, views)
                 .run(blockTop, imageSize, columns);
             return;
         }
         if (kind == ViewKind::rowWindows) {
-            ViewPass<Lanes, Sampler, Views, RowWindowedView>(job, firstColumn, firstView)
+            ViewPass<Lanes, Sampler, RowWindowedView>(job, firstColumn, firstView, views)
                 .run(blockTop, imageSize, columns);
             return;
         }
     }
-    ViewPass<Lanes, Sampler, Views>(job, firstColumn, firstView).run(blockTop, imageSize, columns);
+    ViewPass<Lanes, Sampler>(job, firstColumn, firstView, views).run(blockTop, imageSize, columns);
 }
 
 template <class Lanes>
@@ -209,16 +211,32 @@ constexpr int blocksPerGroup() {
     return 1;
 }
 
-// Column blocks outermost: a block's pixels stay in cache while every view
-// passes over them. With `windows`, each view's samples are picked from
-// windows where its coefficients allow (windowed_samples.h) and gathered
-// where they do not; a pass carries views of one kind, and views still reach
-// each pixel in order.
+// Views that a chunk holds: their columns together stay within
+// chunkBytes, so that every column group of the image reads them from the
+// cache; at least one pass, and whole passes.
+// Half a core's L2 on current x86 processors (1 MiB on Zen 4; the README's
+// speed section has the measurements).
+inline constexpr std::int64_t chunkBytes = std::int64_t{512} << 10;
+template <class Lanes>
+std::int32_t viewsPerChunk(std::int32_t detectorCount) {
+    constexpr std::int64_t pass = Lanes::viewsPerPass;
+    const std::int64_t column =
+        8 * static_cast<std::int64_t>(detectorCount > 0 ? detectorCount : 1);
+    const std::int64_t views = chunkBytes / column / pass * pass;
+    return static_cast<std::int32_t>(views < pass ? pass : views > (1 << 30) ? (1 << 30) : views);
+}
+
+// Views in chunks, and within each chunk column blocks outermost: a block's
+// pixels stay in cache while the chunk's views pass over them, and the
+// chunk's samples stay in cache while every block takes them. With
+// `windows`, each view's samples are picked from windows where its
+// coefficients allow (windowed_samples.h) and gathered where they do not; a
+// pass carries views of one kind, and views still reach each pixel in order.
 template <BlockLanes Lanes, bool windows>
 void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     constexpr int width = Lanes::width;
-    constexpr int viewsPerPass = Lanes::ViewsPerPass;
     const std::ptrdiff_t imageSize = job.imageSize;
+    const std::int32_t chunkViews = viewsPerChunk<Lanes>(job.detectorCount);
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
         auto kindOf = [&job](std::int32_t view) {
@@ -228,25 +246,22 @@ void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int
         // samples lie close together, so a pass's samples come from the cache
         // once for the whole group.
         constexpr std::int32_t groupWidth = width * blocksPerGroup<Lanes>();
-        for (std::int32_t group = firstColumn; group < endColumn; group += groupWidth) {
-            const std::int32_t groupEnd = smaller(endColumn, group + groupWidth);
-            for (std::int32_t v = 0; v < job.viewCount;) {
-                const ViewKind kind = kindOf(v);
-                const std::int32_t run = runOfViews(v, job.viewCount, viewsPerPass, kind, kindOf);
-                for (std::int32_t j = group; j < groupEnd; j += width) {
-                    const std::int32_t columns = smaller(width, groupEnd - j);
-                    double* blockTop = job.image + j * imageSize;
-                    if (run == viewsPerPass) {
-                        runPass<Lanes, Sampler, viewsPerPass, windows>(job, j, v, kind, blockTop,
-                                                                       imageSize, columns);
-                        continue;
+        for (std::int32_t chunk = 0, chunkEnd; chunk < job.viewCount; chunk = chunkEnd) {
+            chunkEnd = static_cast<std::int32_t>(
+                smaller<std::int64_t>(job.viewCount, std::int64_t{chunk} + chunkViews));
+            for (std::int32_t group = firstColumn; group < endColumn; group += groupWidth) {
+                const std::int32_t groupEnd = smaller(endColumn, group + groupWidth);
+                for (std::int32_t v = chunk; v < chunkEnd;) {
+                    const ViewKind kind = kindOf(v);
+                    const std::int32_t run =
+                        runOfViews(v, chunkEnd, Lanes::viewsPerPass, kind, kindOf);
+                    for (std::int32_t j = group; j < groupEnd; j += width) {
+                        runPass<Lanes, Sampler, windows>(job, j, v, run, kind,
+                                                         job.image + j * imageSize, imageSize,
+                                                         smaller(width, groupEnd - j));
                     }
-                    for (std::int32_t w = v; w < v + run; ++w) {
-                        runPass<Lanes, Sampler, 1, windows>(job, j, w, kind, blockTop, imageSize,
-                                                            columns);
-                    }
+                    v += run;
                 }
-                v += run;
             }
         }
     });

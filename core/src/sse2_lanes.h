@@ -11,7 +11,7 @@ struct Sse2Lanes {
     using Real = __m128d;
     using Mask = __m128d;
     static constexpr int width = 2;
-    static constexpr int ViewsPerPass = 4;
+    static constexpr int viewsPerPass = 4;
 
     static Real splat(double x) { return _mm_set1_pd(x); }
     static Real laneIndex() { return _mm_set_pd(1.0, 0.0); }

@@ -16,7 +16,7 @@ namespace {
 // linear), 16 views 7.1 / 4.4, 8 views over one block 6.5 / 4.0, and 64
 // views fell back to 6.2 / 3.7 (more sample streams than the cache keeps).
 struct Avx512FmaLanes : Avx512Lanes {
-    static constexpr int ViewsPerPass = 32;
+    static constexpr int viewsPerPass = 32;
     static constexpr int blocksPerGroup = 2;
     static Real addOnMultiplier(Real a, Real b) {
         return _mm512_fmadd_pd(a, _mm512_set1_pd(1.0), b);
