@@ -66,12 +66,19 @@ struct Avx2Lanes {
         return _mm256_blendv_pd(fromLow, fromHigh,
                                 _mm256_castsi256_pd(_mm256_slli_epi64(bits, 61)));
     }
+    // Bit 3 of the position, moved to the sign, says which of two
+    // side-by-side windows holds its sample.
+    static Real pickEither(Real position, Real fromFirst, Real fromSecond) {
+        return _mm256_blendv_pd(
+            fromFirst, fromSecond,
+            _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(position), 60)));
+    }
 
     static Real gather(const double* samples, Real index, Mask mask) {
         const __m128i lanes = _mm256_cvttpd_epi32(_mm256_and_pd(mask, index));
         return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), samples, lanes, mask, 8);
     }
-    static void transpose(Real (&rows)[width]) {
+    [[gnu::always_inline]] static void transpose(Real (&rows)[width]) {
         const Real low01 = _mm256_unpacklo_pd(rows[0], rows[1]);
         const Real high01 = _mm256_unpackhi_pd(rows[0], rows[1]);
         const Real low23 = _mm256_unpacklo_pd(rows[2], rows[3]);

@@ -51,6 +51,13 @@ struct Avx512Lanes {
     static Real pick(const Window& window, Real position) {
         return _mm512_permutex2var_pd(window.low, _mm512_castpd_si512(position), window.high);
     }
+    // Bit 4 of the position says which of two side-by-side windows holds
+    // its sample.
+    static Real pickEither(Real position, Real fromFirst, Real fromSecond) {
+        const Mask second =
+            _mm512_test_epi64_mask(_mm512_castpd_si512(position), _mm512_set1_epi64(windowSize));
+        return _mm512_mask_blend_pd(second, fromFirst, fromSecond);
+    }
     // a + b rounded toward -infinity, whatever the thread's rounding mode.
     static Real addRoundingDown(Real a, Real b) {
         return _mm512_add_round_pd(a, b, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
@@ -59,7 +66,7 @@ struct Avx512Lanes {
         const __m256i lanes = _mm512_cvttpd_epi32(_mm512_maskz_mov_pd(mask, index));
         return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), mask, lanes, samples, 8);
     }
-    static void transpose(Real (&rows)[width]) {
+    [[gnu::always_inline]] static void transpose(Real (&rows)[width]) {
         Real pairs[width];
         for (int i = 0; i < width; i += 2) {
             pairs[i] = _mm512_unpacklo_pd(rows[i], rows[i + 1]);

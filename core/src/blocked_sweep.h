@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "geometry.h"
 #include "lanes.h"
@@ -57,14 +58,22 @@ struct GatheredView {
     }
 };
 
+// Whether a view's samples fill so many registers that views go one abreast.
+template <class ViewSamples>
+constexpr bool crowded = requires {
+    requires ViewSamples::crowded;
+};
+
 template <BlockLanes Lanes, class Sampler, template <class, class> class ViewSamples = GatheredView>
 struct ViewPass {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
     static constexpr int maxViews = Lanes::viewsPerPass;
+    static constexpr int rowsPerSource = ViewSamples<Lanes, Sampler>::rowsPerSource;
     // Views that cross a tile side by side: their coordinate chains are
     // independent, so the processor overlaps them.
-    static constexpr int viewsAbreast = maxViews < 2 ? maxViews : 2;
+    static constexpr int viewsAbreast =
+        maxViews < 2 || crowded<ViewSamples<Lanes, Sampler>> ? 1 : 2;
 
     int views;
     // Every view's column has the same shape; only where it starts differs.
@@ -93,7 +102,7 @@ struct ViewPass {
     // Views g .. g + n - 1 down `rows` rows of a tile (at most width): each
     // row receives them in order, and each view's coordinate steps row by row.
     template <int n>
-    void viewsDownTile(int g, Real* pixels, int rows) {
+    [[gnu::always_inline]] void viewsDownTile(int g, Real* pixels, int rows) {
         DetectorColumn views[n];
         Real t[n], step[n];
         for (int i = 0; i < n; ++i) {
@@ -106,7 +115,7 @@ struct ViewPass {
         Source sources[n];
 #pragma GCC unroll 16
         for (int row = 0; row < rows; ++row) {
-            if (row % ViewSamples<Lanes, Sampler>::rowsPerSource == 0) {
+            if (row % rowsPerSource == 0) {
                 for (int i = 0; i < n; ++i) sources[i] = samples[g + i].source(views[i]);
             }
             for (int i = 0; i < n; ++i) {
@@ -117,7 +126,7 @@ struct ViewPass {
         }
         for (int i = 0; i < n; ++i) coordinates[g + i] = t[i];
     }
-    void allViewsDownTile(Real* pixels, int rows) {
+    [[gnu::always_inline]] void allViewsDownTile(Real* pixels, int rows) {
         int g = 0;
         for (; g + viewsAbreast <= views; g += viewsAbreast)
             viewsDownTile<viewsAbreast>(g, pixels, rows);
@@ -163,18 +172,31 @@ struct ViewPass {
     }
 };
 
-// How a view's samples reach the lanes.
-enum class ViewKind { gathered, rowWindows, tileWindows };
+// How a view's samples reach the lanes: an index into the lanes' window
+// plans (windowPlans), or gathered.
+using ViewKind = int;
+template <class Lanes>
+inline constexpr auto plansOf = windowPlans<Lanes::width>();
+template <class Lanes>
+inline constexpr ViewKind gatheredKind = static_cast<ViewKind>(plansOf<Lanes>.size());
 
 template <BlockLanes Lanes, class Sampler, bool windows>
 ViewKind viewKind(const SweepJob& job, std::int32_t view) {
     if constexpr (windows) {
-        if (windowsCover<Lanes, Sampler, Lanes::width>(job, view)) return ViewKind::tileWindows;
-        if (windowsCover<Lanes, Sampler, 1>(job, view)) return ViewKind::rowWindows;
+        ViewKind kind = gatheredKind<Lanes>;
+        // The first plan that covers the view.
+        [&]<std::size_t... i>(std::index_sequence<i...>) {
+            (void)((windowsCover<Lanes, Sampler, plansOf<Lanes>[i].rows, plansOf<Lanes>[i].parts>(
+                        job, view) &&
+                    (kind = static_cast<ViewKind>(i), true)) ||
+                   ...);
+        }
+        (std::make_index_sequence<plansOf<Lanes>.size()>());
+        return kind;
     }
     (void)job;
     (void)view;
-    return ViewKind::gathered;
+    return gatheredKind<Lanes>;
 }
 
 // Views from `first` on of one kind, at most `limit` of them.
@@ -191,16 +213,16 @@ template <BlockLanes Lanes, class Sampler, bool windows>
 void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, int views,
              ViewKind kind, double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
     if constexpr (windows) {
-        if (kind == ViewKind::tileWindows) {
-            ViewPass<Lanes, Sampler, TileWindowedView>(job, firstColumn, firstView, views)
-                .run(blockTop, imageSize, columns);
-            return;
+        const bool windowed = [&]<std::size_t... i>(std::index_sequence<i...>) {
+            return ((kind == static_cast<ViewKind>(i) &&
+                     (ViewPass<Lanes, Sampler, PlannedWindows<plansOf<Lanes>[i]>::template View>(
+                          job, firstColumn, firstView, views)
+                          .run(blockTop, imageSize, columns),
+                      true)) ||
+                    ...);
         }
-        if (kind == ViewKind::rowWindows) {
-            ViewPass<Lanes, Sampler, RowWindowedView>(job, firstColumn, firstView, views)
-                .run(blockTop, imageSize, columns);
-            return;
-        }
+        (std::make_index_sequence<plansOf<Lanes>.size()>());
+        if (windowed) return;
     }
     ViewPass<Lanes, Sampler>(job, firstColumn, firstView, views).run(blockTop, imageSize, columns);
 }

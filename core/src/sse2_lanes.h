@@ -42,7 +42,7 @@ struct Sse2Lanes {
             (present & 2) ? samples[_mm_cvtsi128_si32(_mm_shuffle_epi32(lanes, 1))] : 0.0;
         return _mm_set_pd(second, first);
     }
-    static void transpose(Real (&rows)[width]) {
+    [[gnu::always_inline]] static void transpose(Real (&rows)[width]) {
         const Real first = _mm_unpacklo_pd(rows[0], rows[1]);
         rows[1] = _mm_unpackhi_pd(rows[0], rows[1]);
         rows[0] = first;
