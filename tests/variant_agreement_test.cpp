@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include "kernel_buffers.h"
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
@@ -190,15 +194,17 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
     EXPECT_GE(compared, 2 * scenarioCount);  // at least the reference and SSE2
 }
 
-// Scenes built against the windowed variants' bounds: a view whose cosine c
-// lets one row's lanes span more samples than a window holds must not take
-// row windows, and one whose |c| + |s| lets a square tile span more must not
-// take tile windows. So |c|, and |c| + |s| split every way between the two,
-// crowd both sides of the bounds (AVX-512 2.138, AVX2 2.323; one sample
-// looser would be 2.281 and 2.656), with ties, axis angles,
-// long columns where the stepped chains drift, detectors so short that
-// windows meet both ends at once, and non-finite and huge coefficients
-// mixed into one call. Every sample is distinct, so any wrong pick shows.
+// Scenes built against the windowed variants' bounds: a view may take a
+// window of W samples for R rows of L lanes only while
+// (L - 1)|c| + (R - 1)|s| < W - 1 - 2 margin, so views are placed on both
+// sides of that bound for every window the variants take (W 8, 16 and 32,
+// R 1 to 8, L 4 and 8), with ties, axis angles, long columns where the
+// stepped chains drift, detectors so short that windows meet both ends at
+// once, and non-finite and huge coefficients mixed into one call. Runs of
+// one kind of view have every length, so passes of every size run, and
+// detectors long enough that a chunk holds only one or two passes make
+// runs cross chunk boundaries. Every sample is distinct, so any wrong pick
+// shows.
 class WindowBoundMaker : RandomChoices {
 public:
     explicit WindowBoundMaker(unsigned seed) : RandomChoices(seed) {}
@@ -207,16 +213,25 @@ public:
         Scenario scenario;
         scenario.imageSize = imageSize;
         const int fitting = quelmor::coveringDetectorCount(imageSize);
-        static const int shortDetectors[] = {0, 1, 2, 3, 5, 8, 15, 16, 17, 18, 20, 24, 31};
-        scenario.detectorCount =
-            uniform(0, 2) == 0 ? pick(shortDetectors) : fitting + uniform(0, 9);
+        static const int shortDetectors[] = {0,  1,  2,  3,  5,  8,  15, 16, 17,
+                                             18, 20, 24, 31, 32, 33, 40, 47, 64};
+        // A chunk holds the views whose columns fill half a megabyte, and at
+        // least one pass of 32: one pass for 2100 samples, two for 1000.
+        switch (uniform(0, 5)) {
+            case 0:
+            case 1: scenario.detectorCount = pick(shortDetectors); break;
+            case 2: scenario.detectorCount = pick({1000, 2100}) + uniform(0, 9); break;
+            default: scenario.detectorCount = fitting + uniform(0, 9); break;
+        }
         scenario.interpCode = uniform(0, 1);
-        // Some scenes run one kind of view for a long stretch, so that the
-        // variants' longest passes (32 views) run on them too.
-        const int views = imageSize > 500 ? 3 : uniform(0, 3) == 0 ? uniform(60, 100) : uniform(8, 40);
-        const int stretch = views > 40 ? uniform(33, 50) : 1;
-        for (int v = 0, kind = 0; v < views; ++v) {
-            if (v % stretch == 0) kind = uniform(0, 8);
+        const int views = imageSize > 500      ? 3
+                          : uniform(0, 2) == 0 ? uniform(60, 140)
+                                               : uniform(8, 40);
+        for (int v = 0, kind = 0, runEnd = 0; v < views; ++v) {
+            if (v == runEnd) {
+                kind = uniform(0, 8);
+                runEnd = v + pick({1, 2, 3, uniform(1, 40), uniform(30, 70)});
+            }
             addView(scenario, kind);
         }
         scenario.projections.resize(static_cast<std::size_t>(views) * scenario.detectorCount);
@@ -229,22 +244,18 @@ public:
 
 private:
     void addView(Scenario& scenario, int kind) {
-        static const double nearTheBound[] = {
-            2.1,   2.13,  2.138, 2.1383, 2.13839, 2.1384, 2.139, 2.15,  2.2,   2.25, 2.28,
-            2.3,   2.32,  2.322, 2.3229, 2.32292, 2.323,  2.33,  2.4,   2.5,   2.6,  2.65,
-            2.656, 2.7,   2.0,   1.0 + 1.0 / 3};
         double c, s;
         switch (kind) {
             case 0:
-                c = pick(nearTheBound) * (uniform(0, 1) ? 1 : -1);
-                s = real(-2.5, 2.5);
-                break;
             case 1:
-            case 7: {  // |c| + |s| near the tiles' bound
-                const double sum = pick(nearTheBound);
-                c = sum * pick({0.0, 0.5, 1.0, real(0, 1)});
-                s = (sum - c) * (uniform(0, 1) ? 1 : -1);
-                c *= uniform(0, 1) ? 1 : -1;
+            case 7: {  // (lanes - 1)|c| + (rows - 1)|s| on a window's bound, split every way
+                const int lanes = pick({4, 8}), rows = pick({1, 2, 4, 8});
+                const double bound = pick({8, 16, 32}) - 1 - 2.0 / 64 +
+                                     pick({-0.5, -1e-3, -1e-9, 0.0, 1e-9, 1e-3, 0.5, 1.0});
+                const double share = rows == 1 ? 1.0 : pick({0.0, 0.5, 1.0, real(0, 1)});
+                c = share * bound / (lanes - 1) * (uniform(0, 1) ? 1 : -1);
+                s = rows == 1 ? real(-8, 8) : (1 - share) * bound / (rows - 1);
+                s *= uniform(0, 1) ? 1 : -1;
                 break;
             }
             case 2: {  // exact angles: 0, pi/4, pi/2 and their mirrors
@@ -265,9 +276,9 @@ private:
                 c = pick({inf, -inf, nan, 1e300, 0.5});
                 s = pick({0.5, nan, -1e300, inf});
                 break;
-            default:
-                c = real(-2.3, 2.3);
-                s = real(-2.3, 2.3);
+            default:  // pixels up to four detector spacings wide
+                c = real(-4.3, 4.3);
+                s = real(-4.3, 4.3);
                 break;
         }
         scenario.cosines.push_back(c);
@@ -368,32 +379,80 @@ TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
 }
 
 TEST(VariantAgreement, LargeImageWithManyViews) {
-    // Long columns and a full set of views, as a reconstruction runs them.
-    Scenario scenario;
-    scenario.imageSize = 301;
-    scenario.detectorCount = quelmor::coveringDetectorCount(301);
-    std::mt19937_64 random(5);
-    std::uniform_real_distribution<double> value(-1, 1);
-    for (int v = 0; v < 90; ++v) {
-        scenario.cosines.push_back(std::cos(v * std::numbers::pi / 90));
-        scenario.sines.push_back(std::sin(v * std::numbers::pi / 90));
-    }
-    scenario.projections.resize(90 * scenario.detectorCount);
-    for (double& sample : scenario.projections) sample = value(random);
-    scenario.startImage.assign(301 * 301, 0.0);
-    for (int code : {0, 1}) {
-        scenario.interpCode = code;
-        const std::vector<double> expected = referenceImage(scenario);
-        for (const KernelVariant& variant : quelmor::kernelVariants()) {
-            if (!variant.isSupported()) continue;
-            EXPECT_TRUE(sameBytes(variantImage(variant, scenario), expected))
-                << variant.name << " code " << code;
+    // Long columns and a full set of views, as a reconstruction runs them:
+    // on the unit grid the views fill more than one chunk, and with pixels
+    // 2.5 detector spacings wide several, each with its wide windows.
+    for (const double pixelSize : {1.0, 2.5}) {
+        constexpr int views = 200;
+        Scenario scenario;
+        scenario.imageSize = 301;
+        scenario.detectorCount = quelmor::coveringDetectorCount(301, pixelSize);
+        std::mt19937_64 random(5);
+        std::uniform_real_distribution<double> value(-1, 1);
+        for (int v = 0; v < views; ++v) {
+            scenario.cosines.push_back(pixelSize * std::cos(v * std::numbers::pi / views));
+            scenario.sines.push_back(pixelSize * std::sin(v * std::numbers::pi / views));
         }
-        const std::vector<double> image = guardedImage(
-            scenario, [](const SweepJob& job) { quelmor::accumulateViewsParallel(job, 2); });
-        EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
+        scenario.projections.resize(views * scenario.detectorCount);
+        for (double& sample : scenario.projections) sample = value(random);
+        scenario.startImage.assign(301 * 301, 0.0);
+        for (int code : {0, 1}) {
+            scenario.interpCode = code;
+            const std::vector<double> expected = referenceImage(scenario);
+            for (const KernelVariant& variant : quelmor::kernelVariants()) {
+                if (!variant.isSupported()) continue;
+                EXPECT_TRUE(sameBytes(variantImage(variant, scenario), expected))
+                    << variant.name << " code " << code;
+            }
+            const std::vector<double> image = guardedImage(
+                scenario, [](const SweepJob& job) { quelmor::accumulateViewsParallel(job, 2); });
+            EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
+        }
     }
 }
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
+    // The module runs on the host's thread and allocates nothing, so its
+    // frames must fit whatever stack that thread has: every variant sweeps
+    // scenes of every window plan on a thread with 64 KiB of stack, and a
+    // deeper frame runs into the guard page below it (a crash, not a pass).
+    WindowBoundMaker maker(64);
+    std::vector<Scenario> scenarios;
+    for (int i = 0; i < 12; ++i) scenarios.push_back(maker.make(i % 2 ? 65 : 129));
+    for (const KernelVariant& variant : quelmor::kernelVariants()) {
+        if (!variant.isSupported()) continue;
+        for (const Scenario& scenario : scenarios) {
+            std::vector<double> image = scenario.startImage;
+            struct Call {
+                const KernelVariant* variant;
+                SweepJob job;
+            } call{&variant,
+                   {image.data(), scenario.projections.data(), scenario.detectorCount,
+                    scenario.cosines.data(), scenario.sines.data(),
+                    static_cast<int>(scenario.cosines.size()), scenario.imageSize,
+                    scenario.interpCode}};
+            pthread_attr_t attributes;
+            ASSERT_EQ(pthread_attr_init(&attributes), 0);
+            ASSERT_EQ(pthread_attr_setstacksize(&attributes, 64 * 1024), 0);
+            pthread_t thread;
+            ASSERT_EQ(pthread_create(
+                          &thread, &attributes,
+                          [](void* argument) -> void* {
+                              const Call& call = *static_cast<const Call*>(argument);
+                              call.variant->sweepColumns(call.job, 0, call.job.imageSize);
+                              return nullptr;
+                          },
+                          &call),
+                      0);
+            pthread_join(thread, nullptr);
+            pthread_attr_destroy(&attributes);
+            ASSERT_TRUE(sameBytes(image, referenceImage(scenario)))
+                << variant.name << ": " << scenario.describe();
+        }
+    }
+}
+#endif
 
 // The processor's feature flags as the operating system lists them; empty
 // where there is no /proc/cpuinfo (Windows).
