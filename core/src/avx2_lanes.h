@@ -14,6 +14,7 @@ struct Avx2Lanes {
     using Mask = __m256d;
     static constexpr int width = 4;
     static constexpr int viewsPerPass = 2;  // 16 registers: keep the block's rows resident
+    static constexpr int registers = sizeof(void*) == 8 ? 16 : 8;  // 8 on 32-bit x86
 
     static Real splat(double x) { return _mm256_set1_pd(x); }
     static Real laneIndex() { return _mm256_set_pd(3.0, 2.0, 1.0, 0.0); }

@@ -14,6 +14,7 @@ struct Avx512Lanes {
     using Mask = __mmask8;
     static constexpr int width = 8;
     static constexpr int viewsPerPass = 8;
+    static constexpr int registers = 32;
 
     static Real splat(double x) { return _mm512_set1_pd(x); }
     static Real laneIndex() { return _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0); }

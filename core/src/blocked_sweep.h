@@ -58,11 +58,23 @@ struct GatheredView {
     }
 };
 
-// Whether a view's samples fill so many registers that views go one abreast.
-template <class ViewSamples>
-constexpr bool crowded = requires {
-    requires ViewSamples::crowded;
-};
+// Views that cross a tile side by side: their coordinate chains are
+// independent, so the processor overlaps them. As many as the vector
+// registers hold beside the tile's rows (windows take several each), at
+// most four; two where samples are gathered.
+template <class Lanes, class ViewSamples>
+constexpr int viewsAbreastFor() {
+    if constexpr (Lanes::viewsPerPass < 2) {
+        return 1;
+    } else if constexpr (requires { ViewSamples::registersPerView; }) {
+        constexpr int registers = requires { Lanes::registers; }
+        ? Lanes::registers : 16;
+        constexpr int fit = (registers - 2 - Lanes::width) / ViewSamples::registersPerView;
+        return fit >= 4 ? 4 : fit >= 2 ? 2 : 1;
+    } else {
+        return 2;
+    }
+}
 
 template <BlockLanes Lanes, class Sampler, template <class, class> class ViewSamples = GatheredView>
 struct ViewPass {
@@ -70,10 +82,7 @@ struct ViewPass {
     static constexpr int width = Lanes::width;
     static constexpr int maxViews = Lanes::viewsPerPass;
     static constexpr int rowsPerSource = ViewSamples<Lanes, Sampler>::rowsPerSource;
-    // Views that cross a tile side by side: their coordinate chains are
-    // independent, so the processor overlaps them.
-    static constexpr int viewsAbreast =
-        maxViews < 2 || crowded<ViewSamples<Lanes, Sampler>> ? 1 : 2;
+    static constexpr int viewsAbreast = viewsAbreastFor<Lanes, ViewSamples<Lanes, Sampler>>();
 
     int views;
     // Every view's column has the same shape; only where it starts differs.
@@ -130,7 +139,15 @@ struct ViewPass {
         int g = 0;
         for (; g + viewsAbreast <= views; g += viewsAbreast)
             viewsDownTile<viewsAbreast>(g, pixels, rows);
-        if (g < views) viewsDownTile<1>(g, pixels, rows);
+        if constexpr (viewsAbreast > 2) {
+            if (g + 2 <= views) {
+                viewsDownTile<2>(g, pixels, rows);
+                g += 2;
+            }
+        }
+        if constexpr (viewsAbreast > 1) {
+            if (g < views) viewsDownTile<1>(g, pixels, rows);
+        }
     }
 
     // Columns [firstColumn, firstColumn + columns) of the image, all rows.

@@ -30,7 +30,8 @@ concept SamplerLanes = requires(typename L::Real x, typename L::Mask m, double d
 };
 
 // What the blocked sweep adds: `width` columns per vector (a power of two),
-// viewsPerPass views carried through a block at once, lane numbers 0..width-1,
+// viewsPerPass views carried through a block at once, `registers` vector
+// registers, lane numbers 0..width-1,
 // unaligned load and store of `width` consecutive doubles, and an in-place
 // transpose of a width x width square of vectors.
 template <class L>
@@ -38,6 +39,7 @@ concept BlockLanes = SamplerLanes<L> &&
     requires(typename L::Real x, double* pixels, typename L::Real (&square)[L::width]) {
     requires L::width >= 2 && (L::width & (L::width - 1)) == 0;
     requires L::viewsPerPass >= 1;
+    requires L::registers >= 8;
     { L::laneIndex() } -> std::same_as<typename L::Real>;
     { L::load(pixels) } -> std::same_as<typename L::Real>;
     L::store(pixels, x);

@@ -12,6 +12,7 @@ struct Sse2Lanes {
     using Mask = __m128d;
     static constexpr int width = 2;
     static constexpr int viewsPerPass = 4;
+    static constexpr int registers = sizeof(void*) == 8 ? 16 : 8;  // 8 on 32-bit x86
 
     static Real splat(double x) { return _mm_set1_pd(x); }
     static Real laneIndex() { return _mm_set_pd(1.0, 0.0); }

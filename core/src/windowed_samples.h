@@ -157,8 +157,10 @@ Window risesOf(const Window& next, const Window& window) {
 template <WindowLanes Lanes, class Sampler, int rowsPerWindow, int parts>
 struct WindowedView {
     static constexpr int rowsPerSource = rowsPerWindow;
-    // Two views abreast would hold more windows than the registers keep.
-    static constexpr bool crowded = parts * (Sampler::readsNextSample ? 2 : 1) > 2;
+    // Vector registers a view holds while it crosses a tile: its window (and
+    // rises), coordinate, step, position and the sampler's intermediates.
+    static constexpr int registersPerView =
+        2 * parts * (Sampler::readsNextSample ? 2 : 1) + (Sampler::readsNextSample ? 5 : 3);
     static constexpr double fixedOne = 4294967296.0;
     // Windows from here on lie wholly on the detector (for linear, their
     // rises too).
