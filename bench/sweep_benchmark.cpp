@@ -52,7 +52,7 @@ const SceneKind workloads[] = {
     {4096, 90, 1.0, "4096x90"},   {512, 360, 2.0, "512x360px2"},  {512, 360, 3.0, "512x360px3"},
     {512, 360, 4.0, "512x360px4"}};
 // Workloads the threaded entry runs too, on one thread and on two.
-const char* const threadedWorkloads[] = {"512x360", "1024x1800"};
+const char* const threadedWorkloads[] = {"512x360", "1024x1800", "4096x90"};
 
 struct Scene {
     int imageSize;
