@@ -8,9 +8,7 @@ namespace quelmor::detail {
 namespace {
 
 // Longer passes share each tile's transposes among more views; two blocks
-// per group share each pass's samples in the cache. On AMD Zen 4, side 512,
-// 16 views and two blocks gave 2.74 / 1.78 Gup/s (nearest / linear) against
-// 2.61 / 1.62 with 8 views and one block; 32 views 1% more again.
+// per group share each pass's samples in the cache.
 struct Avx2WindowLanes : Avx2Lanes {
     static constexpr int viewsPerPass = 32;
     static constexpr int blocksPerGroup = 2;

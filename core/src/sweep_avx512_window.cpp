@@ -10,11 +10,9 @@ namespace {
 
 // x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does. The pixel
 // sums and the coordinate steps go to the multiply-add pipes, the sampler's
-// additions stay on the adders. Each tile's two transposes cost a pass as
-// much as a view or two do, so passes are long: on AMD Zen 4, side 512,
-// 32 views over groups of two blocks gave 7.5 / 4.4 Gup/s (nearest /
-// linear), 16 views 7.1 / 4.4, 8 views over one block 6.5 / 4.0, and 64
-// views fell back to 6.2 / 3.7 (more sample streams than the cache keeps).
+// additions stay on the adders (measured fastest on AMD Zen 4). Each tile's
+// two transposes cost a pass as much as a view or two do, so passes are
+// long; at 64 views they carry more sample streams than the cache keeps.
 struct Avx512FmaLanes : Avx512Lanes {
     static constexpr int viewsPerPass = 32;
     static constexpr int blocksPerGroup = 2;
