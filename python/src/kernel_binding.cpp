@@ -42,7 +42,8 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
             "at most 2147483647 detector samples can be used per slice");
     require(columns >= viewCount && sines.shape(0) >= viewCount,
             "every cosine needs a sinogram column and a sine");
-    require(imageSize >= 0 && imageSize * imageSize <= largestCount,
+    // The side is bounded before it is squared, so the square cannot wrap.
+    require(imageSize >= 0 && imageSize <= largestCount && imageSize * imageSize <= largestCount,
             "the image may hold at most 2147483647 pixels");
     require(images.shape(0) == slices && images.shape(1) == imageSize &&
                 images.shape(2) == imageSize,

@@ -1,7 +1,9 @@
 """quelmor.backproject: the host module's bytes, stacks, layouts, threads and bad input."""
+import math
 import struct
 import subprocess
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -130,24 +132,32 @@ def test_thread_counts_do_not_change_the_image():
 
 
 def test_the_kernel_runs_without_the_gil():
-    # With the GIL held for the whole kernel call, this thread could not run
-    # its loop until the call had ended.
-    stack = np.ones((24, 731, 360))
+    # While a call is in the kernel this thread must keep running: with the
+    # GIL held its loop would stall for the whole call. The call is sized
+    # from a timed one to last well beyond the interpreter's switch
+    # interval however fast the kernel is, and its sinogram is already in
+    # the kernel's layout, so no copy holds the GIL inside it.
     angles = np.arange(360) * np.pi / 360
-    started = threading.Event()
 
-    def long_call():
-        started.set()
+    def timed_call(slices):
+        stack = np.ones((slices, 360, 731)).transpose(0, 2, 1)
+        start = time.perf_counter()
         quelmor.backproject(stack, np.cos(angles), np.sin(angles), 512, threads=1)
+        return start, time.perf_counter()
 
-    worker = threading.Thread(target=long_call)
+    start, end = timed_call(1)
+    slices = max(1, math.ceil(0.3 / (end - start)))
+    span = []
+    worker = threading.Thread(target=lambda: span.extend(timed_call(slices)))
+    ticks = []
     worker.start()
-    started.wait()
-    for _ in range(200):
-        threading.Event().wait(0.0005)
-    still_running = worker.is_alive()
+    while worker.is_alive():
+        ticks.append(time.perf_counter())
     worker.join()
-    assert still_running
+    start, end = span
+    during = [t for t in ticks if start <= t <= end]
+    gaps = np.diff([start] + during + [end])
+    assert gaps.max() < 0.5 * (end - start), f"this thread stalled {gaps.max():.3f} s of {end - start:.3f} s"
 
 
 GOOD = dict(sinogram=np.zeros((11, 3)), cosines=np.ones(3), sines=np.zeros(3), size=4)
@@ -195,6 +205,10 @@ def test_the_compiled_part_checks_what_it_relies_on():
         _kernel.backproject_stack(stack, cosines, sines, 5, 1, 1, images)
     with pytest.raises(TypeError):  # a copy would take the image, not the caller's array
         _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, np.zeros((2, 4, 4)).transpose(0, 2, 1))
+    # A side whose square wraps to 0 in 64 bits is refused for its size
+    # (before its square is formed), not for the images' shape.
+    with pytest.raises(ValueError, match="pixels"):
+        _kernel.backproject_stack(stack, cosines, sines, 2**32, 1, 1, images)
     _kernel.backproject_stack(stack, cosines, sines, 4, 1, 1, images)
     assert not images.any()
 
