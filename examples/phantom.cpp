@@ -1,10 +1,10 @@
 #include "phantom.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+
+#include "quelmor/filter.h"
 
 namespace phantom {
 namespace {
@@ -88,48 +88,7 @@ double rampKernel(int n) {
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount,
                                  int views) {
     std::vector<double> filtered(sinogram.size(), 0.0);
-    if (detectorCount <= 0 || views <= 0) return filtered;
-    // Zero padding to at least 2M - 1 samples makes the circular convolution
-    // of the transform the linear one: nothing wraps around.
-    int padded = 1;
-    while (padded < 2 * detectorCount - 1) padded *= 2;
-    const int bins = padded / 2 + 1;
-    double* signal = fftw_alloc_real(padded);
-    fftw_complex* spectrum = fftw_alloc_complex(bins);
-    fftw_complex* kernelSpectrum = fftw_alloc_complex(bins);
-    const fftw_plan forward = fftw_plan_dft_r2c_1d(padded, signal, spectrum, FFTW_ESTIMATE);
-    const fftw_plan backward = fftw_plan_dft_c2r_1d(padded, spectrum, signal, FFTW_ESTIMATE);
-
-    std::fill(signal, signal + padded, 0.0);
-    for (int n = 0; n < detectorCount; ++n) {
-        signal[n] = rampKernel(n);
-        if (n > 0) signal[padded - n] = rampKernel(-n);
-    }
-    fftw_execute(forward);
-    std::copy(&spectrum[0][0], &spectrum[0][0] + 2 * bins, &kernelSpectrum[0][0]);
-
-    for (int view = 0; view < views; ++view) {
-        const double* in = &sinogram[static_cast<std::size_t>(view) * detectorCount];
-        std::fill(signal, signal + padded, 0.0);
-        std::copy(in, in + detectorCount, signal);
-        fftw_execute(forward);
-        for (int k = 0; k < bins; ++k) {
-            const double re =
-                spectrum[k][0] * kernelSpectrum[k][0] - spectrum[k][1] * kernelSpectrum[k][1];
-            const double im =
-                spectrum[k][0] * kernelSpectrum[k][1] + spectrum[k][1] * kernelSpectrum[k][0];
-            spectrum[k][0] = re / padded;
-            spectrum[k][1] = im / padded;
-        }
-        fftw_execute(backward);
-        std::copy(signal, signal + detectorCount,
-                  &filtered[static_cast<std::size_t>(view) * detectorCount]);
-    }
-    fftw_destroy_plan(forward);
-    fftw_destroy_plan(backward);
-    fftw_free(signal);
-    fftw_free(spectrum);
-    fftw_free(kernelSpectrum);
+    quelmor::filterViews({sinogram.data(), filtered.data(), detectorCount, views});
     return filtered;
 }
 

@@ -20,8 +20,8 @@ std::vector<double> sinogram(int imageSize, int detectorCount, int views);
 // -1/(pi n)^2 at odd n, 0 at even n.
 double rampKernel(int n);
 
-// Convolves every view with rampKernel, the detector zero beyond its ends,
-// through FFTW's transforms of the zero-padded view.
+// Convolves every view with rampKernel, the detector zero beyond its ends:
+// the core's projection filter (quelmor/filter.h).
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views);
 
 double viewAngle(int view, int views);

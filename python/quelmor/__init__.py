@@ -2,7 +2,8 @@
 
 backproject(sinogram, cosines, sines, size)  the kernel's plain sum, bit for bit
                                               the host module's image
-ramp_filter(sinogram, spacing=1.0)           the ramp filter, zero-padded
+filter_sinogram(sinogram, filter="ramp")     the ramp filter, windowed, zero-padded
+ramp_filter(sinogram, spacing=1.0)           the plain ramp filter
 fbp(sinogram, theta, size)                   filtered backprojection, scaled by pi/V
 covering_detector_count(size)                detector samples covering the image
 
@@ -13,17 +14,21 @@ coordinate in a view is cos(theta)*x + sin(theta)*y, stepped down each column.
 
 import math
 import operator
+import warnings
 
 import numpy as np
 
 from . import _kernel
 from ._kernel import covering_detector_count
 
-__all__ = ["backproject", "ramp_filter", "fbp", "covering_detector_count", "kernel_variant",
-           "processor_name"]
+__all__ = ["backproject", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
+           "kernel_variant", "processor_name", "FILTERS"]
 
 _LARGEST_COUNT = 2**31 - 1
 _SAMPLERS = {"nearest": 0, "linear": 1}
+#: The projection filters' names: the ramp alone (Ram-Lak), and the ramp
+#: shaped by the Shepp-Logan, cosine, Hamming or Hann window.
+FILTERS = tuple(_kernel.filter_names())
 
 
 def kernel_variant():
@@ -107,10 +112,7 @@ def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
     interp_code = _sampler_code(sampler)
     thread_count = _thread_count(threads)
     samples = _float64(sinogram, "sinogram")
-    if samples.ndim not in (2, 3):
-        raise ValueError(
-            "sinogram must have 2 dimensions (detector samples x views) or 3 "
-            f"(slices x detector samples x views), not {samples.ndim}")
+    _require_sinogram_dimensions(samples)
     cosines = _float64(cosines, "cosines").ravel()
     sines = _float64(sines, "sines").ravel()
     size = _count(size, "size", 0)
@@ -132,12 +134,10 @@ def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
     if not (np.all(np.isfinite(cosines)) and np.all(np.isfinite(sines))):
         raise ValueError("cosines and sines must be finite")
 
-    stack = samples if samples.ndim == 3 else samples[np.newaxis]
-    # The kernel reads each slice as views of contiguous samples: (S, V, M) in C order.
-    kernel_stack = np.ascontiguousarray(stack.transpose(0, 2, 1))
+    kernel_stack = _kernel_layout(samples)
     # Not numpy.zeros: the kernel's threads clear the images they sweep, so a
     # fresh page is first touched by a write (see ImageStart in parallel.h).
-    images = np.empty((stack.shape[0], size, size))
+    images = np.empty((kernel_stack.shape[0], size, size))
     _kernel.backproject_stack(kernel_stack, cosines, sines, size, interp_code, thread_count,
                               images, zero_first=True)
     # Each kernel image is column-major: its transpose indexes [row, column].
@@ -145,52 +145,94 @@ def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
     return result if samples.ndim == 3 else result[0]
 
 
-def ramp_filter(sinogram, spacing=1.0):
-    """Convolves every view (column) with the discrete ramp kernel.
+def _require_sinogram_dimensions(samples):
+    if samples.ndim not in (2, 3):
+        raise ValueError(
+            "sinogram must have 2 dimensions (detector samples x views) or 3 "
+            f"(slices x detector samples x views), not {samples.ndim}")
+
+
+def _kernel_layout(samples):
+    """(M, V) or (S, M, V) as (S, V, M) in C order: each view's samples contiguous."""
+    _require_sinogram_dimensions(samples)
+    stack = samples if samples.ndim == 3 else samples[np.newaxis]
+    # Not copied when the views are already contiguous.
+    return np.ascontiguousarray(stack.transpose(0, 2, 1))
+
+
+def filter_sinogram(sinogram, filter="ramp", cutoff=1.0, spacing=1.0, threads=None):
+    """Convolves every view (column) with the ramp kernel, its spectrum windowed.
 
     The kernel is 1/4 at 0, -1/(pi n)^2 at odd n and 0 at even n, divided by
-    the detector spacing, so the filter is in units of 1/spacing. The
-    convolution runs through NumPy's FFT on views zero-padded to at least
-    2M - 1 samples, so nothing wraps around from one end of the detector to
-    the other. Takes (M, V) or a stack (S, M, V); returns float64 of that shape.
+    the detector spacing, so the result is in units of 1/spacing. Its
+    spectrum is multiplied by the window `filter` names (one of FILTERS),
+    with x the frequency as a fraction of cutoff x Nyquist:
+
+        "ramp"         1 (Ram-Lak)
+        "shepp-logan"  sin(pi x / 2) / (pi x / 2)
+        "cosine"       cos(pi x / 2)
+        "hamming"      0.54 + 0.46 cos(pi x)
+        "hann"         0.5 + 0.5 cos(pi x)
+
+    and frequencies above the cutoff (x > 1) are removed; 0 < cutoff <= 1.
+    Views are zero-padded to the smallest length of at least 2M - 1 whose
+    only factors are 2, 3, 5 and 7, so nothing wraps around from one end of
+    the detector to the other. The core filters the views with FFTW on
+    `threads` threads (None: every core) with the GIL released; the result
+    does not depend on the thread count.
+
+    Takes (M, V) or a stack (S, M, V); returns float64 of that shape.
     """
+    if not isinstance(filter, str) or filter not in FILTERS:
+        raise ValueError(f"filter must be one of {', '.join(map(repr, FILTERS))}, not {filter!r}")
+    thread_count = _thread_count(threads)
     samples = _float64(sinogram, "sinogram")
-    if samples.ndim not in (2, 3):
-        raise ValueError(f"sinogram must have 2 or 3 dimensions, not {samples.ndim}")
-    spacing = float(spacing)
-    if not (math.isfinite(spacing) and spacing > 0):
-        raise ValueError(f"spacing must be positive and finite, not {spacing}")
-    detector_count = samples.shape[-2]
-    if detector_count == 0:
-        return samples.copy()
-    padded = 1 << (2 * detector_count - 2).bit_length()  # the power of two >= 2M - 1
-    kernel = np.zeros(padded)
-    kernel[0] = 0.25
-    odd = np.arange(1, detector_count, 2)
-    kernel[odd] = -1.0 / (np.pi * odd) ** 2
-    kernel[padded - odd] = kernel[odd]  # negative offsets, wrapped to the end
-    spectrum = np.fft.rfft(samples, padded, axis=-2) * np.fft.rfft(kernel)[:, np.newaxis]
-    filtered = np.fft.irfft(spectrum, padded, axis=-2)[..., :detector_count, :]
-    return filtered / spacing
+    views = _kernel_layout(samples)
+    filtered = np.empty_like(views)
+    _kernel.filter_views(views.reshape(-1, views.shape[-1]), filtered.reshape(-1, views.shape[-1]),
+                         filter, float(cutoff), float(spacing), thread_count)
+    # Back to (S, M, V): each view's samples stay contiguous, which is the
+    # layout backproject takes without a copy.
+    result = filtered.transpose(0, 2, 1)
+    return result if samples.ndim == 3 else result[0]
 
 
-def fbp(sinogram, theta, size, sampler="linear", spacing=1.0, threads=None):
-    """Filtered backprojection: ramp_filter, backproject, then the scale pi/V.
+def ramp_filter(sinogram, spacing=1.0):
+    """The plain ramp filter: filter_sinogram(sinogram, "ramp", 1.0, spacing)."""
+    return filter_sinogram(sinogram, "ramp", 1.0, spacing)
+
+
+def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spacing=1.0,
+        threads=None):
+    """Filtered backprojection: filter_sinogram, backproject, then the scale pi/V.
 
     sinogram: (M, V) or a stack (S, M, V) of line integrals, measured in
         pixel widths, one column per view; coordinate 0 at sample M // 2.
-    theta: the V view angles in radians, normally spread over [0, pi).
+    theta: the V view angles in radians, normally spread over [0, pi); one
+        for every view. Angles spanning more than 2 pi give a warning (they
+        are probably degrees: numpy.deg2rad converts them).
+    filter, cutoff: the projection filter and its cutoff, as filter_sinogram
+        takes them.
     spacing: the detector spacing in pixel widths (1 when one sample is one
         pixel): views are filtered in units of 1/spacing and each pixel's
         detector coordinate is (cos(theta) x + sin(theta) y) / spacing.
-    Returns (size, size), or (S, size, size) for a stack.
+    Returns (size, size), or (S, size, size) for a stack: byte for byte
+    backproject(filter_sinogram(...), cos(theta) / spacing,
+    sin(theta) / spacing, size) * (pi / V).
     """
     angles = _float64(theta, "theta").ravel()
     if not np.all(np.isfinite(angles)):
         raise ValueError("theta must be finite")
     if angles.size == 0:
         raise ValueError("theta must hold at least one angle")
-    filtered = ramp_filter(sinogram, spacing)
+    views = np.shape(sinogram)[-1] if np.ndim(sinogram) in (2, 3) else None
+    if views is not None and views != angles.size:
+        raise ValueError(f"theta needs an angle for every view: {angles.size} angles, "
+                         f"{views} views")
+    if np.ptp(angles) > 2 * np.pi:
+        warnings.warn(f"theta spans {np.ptp(angles):.4g} radians, more than 2 pi: angles are "
+                      "radians (numpy.deg2rad converts degrees)", stacklevel=2)
+    filtered = filter_sinogram(sinogram, filter, cutoff, spacing, threads)
     spacing = float(spacing)
     image = backproject(filtered, np.cos(angles) / spacing, np.sin(angles) / spacing, size,
                         sampler, threads)

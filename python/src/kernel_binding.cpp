@@ -5,12 +5,14 @@
 // read or write outside the arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "quelmor/filter.h"
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
@@ -45,16 +47,17 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
     // The side is bounded before it is squared, so the square cannot wrap.
     require(imageSize >= 0 && imageSize <= largestCount && imageSize * imageSize <= largestCount,
             "the image may hold at most 2147483647 pixels");
-    require(images.shape(0) == slices && images.shape(1) == imageSize &&
-                images.shape(2) == imageSize,
-            "images must have shape (slices, size, size)");
+    require(
+        images.shape(0) == slices && images.shape(1) == imageSize && images.shape(2) == imageSize,
+        "images must have shape (slices, size, size)");
     require(images.writeable(), "images must be writeable");
 
     std::vector<quelmor::SweepJob> jobs;
     for (std::int64_t s = 0; s < slices; ++s) {
-        jobs.push_back({images.mutable_data(s), stack.data(s), static_cast<std::int32_t>(detectorCount),
-                        cosines.data(), sines.data(), static_cast<std::int32_t>(viewCount),
-                        static_cast<std::int32_t>(imageSize), interpCode});
+        jobs.push_back({images.mutable_data(s), stack.data(s),
+                        static_cast<std::int32_t>(detectorCount), cosines.data(), sines.data(),
+                        static_cast<std::int32_t>(viewCount), static_cast<std::int32_t>(imageSize),
+                        interpCode});
     }
     py::gil_scoped_release unlocked;
     quelmor::accumulateStackParallel(
@@ -62,13 +65,45 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
         zeroFirst ? quelmor::ImageStart::zeroed : quelmor::ImageStart::asGiven);
 }
 
+// views: (count, detector samples), each row one view; filtered: the same
+// shape, written in place (it may be views itself).
+void filterViews(Doubles views, Doubles filtered, const std::string& window, double cutoff,
+                 double spacing, unsigned threadCount) {
+    require(views.ndim() == 2 && filtered.ndim() == 2 && views.shape(0) == filtered.shape(0) &&
+                views.shape(1) == filtered.shape(1),
+            "views and filtered need the same 2 dimensions");
+    require(views.shape(1) <= largestCount, "at most 2147483647 detector samples per view");
+    require(filtered.writeable(), "filtered must be writeable");
+    const auto named = quelmor::filterWindowNamed(window);
+    require(named.has_value(), "unknown filter " + window);
+    const quelmor::FilterJob job{views.data(),
+                                 filtered.mutable_data(),
+                                 static_cast<std::int32_t>(views.shape(1)),
+                                 views.shape(0),
+                                 *named,
+                                 cutoff,
+                                 spacing};
+    py::gil_scoped_release unlocked;
+    quelmor::filterViews(job, threadCount);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kernel, module) {
     module.doc() = "Quelmor's compiled kernel entry; use the functions of the quelmor package.";
     module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
-               py::arg("sines"), py::arg("image_size"), py::arg("interp_code"),
-               py::arg("threads"), py::arg("images").noconvert(), py::arg("zero_first") = false);
+               py::arg("sines"), py::arg("image_size"), py::arg("interp_code"), py::arg("threads"),
+               py::arg("images").noconvert(), py::arg("zero_first") = false);
+    module.def("filter_views", &filterViews, py::arg("views"), py::arg("filtered").noconvert(),
+               py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"));
+    module.def(
+        "filter_names",
+        [] {
+            std::vector<std::string> names;
+            for (std::string_view name : quelmor::filterWindowNames()) names.emplace_back(name);
+            return names;
+        },
+        "The projection filters' names.");
     module.def(
         "kernel_variant", [] { return std::string(quelmor::bestKernelVariant().name); },
         "The kernel variant this processor runs.");

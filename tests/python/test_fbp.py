@@ -1,6 +1,7 @@
-"""quelmor.ramp_filter and quelmor.fbp: the filter, the scaling and the phantom's accuracy."""
+"""quelmor.filter_sinogram and quelmor.fbp: the filters, the scaling and the phantom's accuracy."""
 import re
 import subprocess
+import warnings
 
 import numpy as np
 import pytest
@@ -27,6 +28,64 @@ def test_ramp_filter_is_the_linear_convolution_nothing_wraps(detectors):
     np.testing.assert_allclose(quelmor.ramp_filter(sinogram, 0.25), 4 * expected, rtol=0, atol=4e-12)
     stack = np.stack([sinogram, -sinogram])
     np.testing.assert_allclose(quelmor.ramp_filter(stack)[1], -expected, rtol=0, atol=1e-12)
+
+
+# Each window written out from its textbook definition, on x = frequency /
+# (cutoff x Nyquist), apart from the library's code.
+WINDOWS = {
+    "ramp": lambda x: np.ones_like(x),
+    "shepp-logan": lambda x: np.sinc(x / 2),  # sin(pi x/2) / (pi x/2)
+    "cosine": lambda x: np.cos(np.pi * x / 2),
+    "hamming": lambda x: 0.54 + 0.46 * np.cos(np.pi * x),
+    "hann": lambda x: np.cos(np.pi * x / 2) ** 2,
+}
+
+
+def smooth_length(detectors):
+    """The smallest 2^a 3^b 5^c 7^d >= 2M - 1, by brute force."""
+    def smooth(n):
+        for factor in (2, 3, 5, 7):
+            while n % factor == 0:
+                n //= factor
+        return n == 1
+    return next(n for n in range(max(1, 2 * detectors - 1), 4 * detectors + 8) if smooth(n))
+
+
+@pytest.mark.parametrize("window", sorted(WINDOWS))
+@pytest.mark.parametrize("detectors, cutoff", [(1, 1.0), (37, 1.0), (37, 0.3), (100, 0.75)])
+def test_each_window_is_its_definition_on_the_ramps_spectrum(window, detectors, cutoff):
+    random = np.random.default_rng(detectors)
+    sinogram = random.uniform(-1, 1, (detectors, 4))
+    length = smooth_length(detectors)
+    offsets = np.arange(length)
+    kernel = ramp_kernel(np.minimum(offsets, length - offsets)) * (
+        np.minimum(offsets, length - offsets) < detectors)
+    x = np.fft.rfftfreq(length) / (0.5 * cutoff)
+    response = np.fft.rfft(kernel).real * np.where(x <= 1, WINDOWS[window](x), 0.0)
+    expected = np.fft.irfft(np.fft.rfft(sinogram, length, axis=0) * response[:, None], length,
+                            axis=0)[:detectors] / 2.0
+    got = quelmor.filter_sinogram(sinogram, window, cutoff, spacing=2.0, threads=3)
+    np.testing.assert_allclose(got, expected, rtol=0, atol=1e-12 * max(1.0, np.abs(expected).max()))
+    assert np.array_equal(got, quelmor.filter_sinogram(sinogram, window, cutoff, 2.0, threads=1))
+
+
+def test_default_fbp_is_the_filter_and_the_backprojection_scaled():
+    theta = shepp_logan.view_angles(30)
+    sinogram = shepp_logan.sinogram(40, quelmor.covering_detector_count(40), theta)
+    for options in ({}, {"filter": "hann", "cutoff": 0.8, "sampler": "nearest"}):
+        filtered = quelmor.filter_sinogram(sinogram, options.get("filter", "ramp"),
+                                           options.get("cutoff", 1.0))
+        by_hand = quelmor.backproject(filtered, np.cos(theta), np.sin(theta), 40,
+                                      options.get("sampler", "linear")) * (np.pi / 30)
+        assert np.array_equal(quelmor.fbp(sinogram, theta, 40, **options), by_hand)
+
+
+def test_angles_beyond_two_pi_warn_that_theta_is_radians():
+    with pytest.warns(UserWarning, match="deg2rad"):
+        quelmor.fbp(np.zeros((9, 180)), np.arange(180.0), 4)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        quelmor.fbp(np.zeros((9, 2)), [0.0, 2 * np.pi], 4)
 
 
 def cpp_example_rmse(program, sampler, folder):
@@ -73,6 +132,12 @@ def test_stacks_reconstruct_slice_by_slice():
     (lambda: quelmor.ramp_filter(np.zeros((9, 2), complex)), TypeError, "complex"),
     (lambda: quelmor.ramp_filter(np.zeros(9)), ValueError, "dimensions"),
     (lambda: quelmor.fbp(np.zeros((9, 2)), [0.0, 1.0], 4, sampler="cubic"), ValueError, "sampler"),
+    (lambda: quelmor.fbp(np.zeros((9, 180)), np.zeros(179), 4), ValueError, "179 angles, 180 views"),
+    (lambda: quelmor.fbp(np.zeros((9, 2)), [0.0, 1.0], 4, filter="parzen"), ValueError,
+     "filter must be one of 'ramp', 'shepp-logan'"),
+    (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=0), ValueError, r"cutoff.*\(0, 1\]"),
+    (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=1.5), ValueError, "cutoff"),
+    (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=np.nan), ValueError, "cutoff"),
 ])
 def test_bad_input_raises(call, error, words):
     with pytest.raises(error, match=words):
