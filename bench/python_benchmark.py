@@ -7,7 +7,10 @@ One run prints: a 512^2 x 360 slice through quelmor.backproject on one thread
 and the same variant's sweep in bench/sweep_benchmark (the Python call's
 overhead is the ratio of the two), then a stack of 64 slices at side 256 on
 1 and 2 threads beside the C++ threaded entry's scaling, with the processor
-model and kernel variant.
+model and kernel variant; then filtered backprojection as users run it (one
+1024^2 slice from 1800 views, 16 slices of 512^2 from 180): the core's
+filter and NumPy's FFT ramp filter (padded to a power of two) against the
+backprojection on one thread, and fbp against backproject on every core.
 """
 
 import json
@@ -88,6 +91,50 @@ def main():
         print(f"  {sampler:8s} 1 thread {one:6.3f} | 2 threads {two:6.3f} ({two / one:4.2f}x) | "
               f"C++ {cpp_one[sampler]:6.3f} / {cpp_two[sampler]:6.3f} "
               f"({cpp_two[sampler] / cpp_one[sampler]:4.2f}x)")
+    filtered_backprojection()
+
+
+def numpy_ramp_filter(sinogram):
+    """The ramp filter through NumPy's FFT, padded to the power of two >= 2M - 1."""
+    detector_count = sinogram.shape[-2]
+    padded = 1 << (2 * detector_count - 2).bit_length()
+    kernel = np.zeros(padded)
+    kernel[0] = 0.25
+    odd = np.arange(1, detector_count, 2)
+    kernel[odd] = kernel[padded - odd] = -1.0 / (np.pi * odd) ** 2
+    spectrum = np.fft.rfft(sinogram, padded, axis=-2) * np.fft.rfft(kernel)[:, np.newaxis]
+    return np.fft.irfft(spectrum, padded, axis=-2)[..., :detector_count, :]
+
+
+def median_seconds(call, repeats=5):
+    call()
+    seconds = []
+    for _ in range(repeats):
+        started = time.perf_counter()
+        call()
+        seconds.append(time.perf_counter() - started)
+    return float(np.median(seconds))
+
+
+def filtered_backprojection():
+    print("filtered backprojection, linear (seconds, medians of 5):")
+    for side, views, slices in ((1024, 1800, None), (512, 180, 16)):
+        detector_count = quelmor.covering_detector_count(side)
+        random = np.random.default_rng(2)
+        shape = (detector_count, views) if slices is None else (slices, detector_count, views)
+        sinogram = random.uniform(-1, 1, shape)
+        theta = np.arange(views) * np.pi / views
+        filtered = quelmor.filter_sinogram(sinogram)
+        cosines, sines = np.cos(theta), np.sin(theta)
+        core = median_seconds(lambda: quelmor.filter_sinogram(sinogram, threads=1))
+        numpy = median_seconds(lambda: numpy_ramp_filter(sinogram))
+        one = median_seconds(lambda: quelmor.backproject(filtered, cosines, sines, side, threads=1))
+        every = median_seconds(lambda: quelmor.backproject(filtered, cosines, sines, side))
+        whole = median_seconds(lambda: quelmor.fbp(sinogram, theta, side))
+        label = f"{slices or 1} x {side}^2 from {views} views"
+        print(f"  {label:24s} one thread: filter {core:.4f} ({core / one:.2f}x the backprojection"
+              f" {one:.4f}), NumPy's filter {numpy:.4f} ({numpy / one:.2f}x) | every core: fbp"
+              f" {whole:.4f}, backproject {every:.4f} (fbp runs at {every / whole:.2f} of its rate)")
 
 
 if __name__ == "__main__":

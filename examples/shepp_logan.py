@@ -32,9 +32,14 @@ def view_angles(views):
     return np.arange(views) * np.pi / views
 
 
-def rasterize(size, z=0.0):
-    """The phantom's density at every pixel centre: (size, size), [row, column]."""
-    center, scale = (size - 1) // 2, size / 2.0
+def rasterize(size, z=0.0, origin=None):
+    """The phantom's density at every pixel centre: (size, size), [row, column].
+
+    The phantom's centre falls on pixel index `origin` of rows and columns
+    (fractional allowed); by default (size - 1) // 2.
+    """
+    center = (size - 1) // 2 if origin is None else origin
+    scale = size / 2.0
     x = (np.arange(size) - center) / scale
     y = (center - np.arange(size)) / scale
     dx0, dy0 = np.meshgrid(x, y)
@@ -47,13 +52,15 @@ def rasterize(size, z=0.0):
     return image
 
 
-def sinogram(size, detector_count, theta, z=0.0, spacing=1.0):
+def sinogram(size, detector_count, theta, z=0.0, spacing=1.0, center=None):
     """Exact line integrals, in pixel units: (detector_count, len(theta)).
 
-    Sample b lies at coordinate (b - detector_count // 2) * spacing pixels.
+    Sample b lies at coordinate (b - center) * spacing pixels, the phantom's
+    centre at coordinate 0; center is detector_count // 2 unless given.
     """
     scale = size / 2.0
-    t = ((np.arange(detector_count) - detector_count // 2) * spacing / scale)[:, np.newaxis]
+    center = detector_count // 2 if center is None else center
+    t = ((np.arange(detector_count) - center) * spacing / scale)[:, np.newaxis]
     theta = np.asarray(theta, dtype=np.float64)[np.newaxis, :]
     result = np.zeros((detector_count, theta.shape[1]))
     for density, a, b, x0, y0, angle in _ellipses_at(z):

@@ -183,14 +183,21 @@ def filter_sinogram(sinogram, filter="ramp", cutoff=1.0, spacing=1.0, threads=No
 
     Takes (M, V) or a stack (S, M, V); returns float64 of that shape.
     """
+    return _filtered(sinogram, filter, cutoff, spacing, threads)
+
+
+def _filtered(sinogram, filter, cutoff, spacing, threads, shifts=None):
+    """filter_sinogram, each view also shifted by its own shift (samples), if given."""
     if not isinstance(filter, str) or filter not in FILTERS:
         raise ValueError(f"filter must be one of {', '.join(map(repr, FILTERS))}, not {filter!r}")
     thread_count = _thread_count(threads)
     samples = _float64(sinogram, "sinogram")
     views = _kernel_layout(samples)
     filtered = np.empty_like(views)
+    if shifts is not None:
+        shifts = np.tile(shifts, views.shape[0])
     _kernel.filter_views(views.reshape(-1, views.shape[-1]), filtered.reshape(-1, views.shape[-1]),
-                         filter, float(cutoff), float(spacing), thread_count)
+                         filter, float(cutoff), float(spacing), thread_count, shifts)
     # Back to (S, M, V): each view's samples stay contiguous, which is the
     # layout backproject takes without a copy.
     result = filtered.transpose(0, 2, 1)
@@ -203,7 +210,7 @@ def ramp_filter(sinogram, spacing=1.0):
 
 
 def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spacing=1.0,
-        threads=None):
+        center=None, origin=None, threads=None):
     """Filtered backprojection: filter_sinogram, backproject, then the scale pi/V.
 
     sinogram: (M, V) or a stack (S, M, V) of line integrals, measured in
@@ -216,9 +223,19 @@ def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spac
     spacing: the detector spacing in pixel widths (1 when one sample is one
         pixel): views are filtered in units of 1/spacing and each pixel's
         detector coordinate is (cos(theta) x + sin(theta) y) / spacing.
-    Returns (size, size), or (S, size, size) for a stack: byte for byte
+    center: where the rotation axis falls on the detector, in samples
+        counted from 0; it may be fractional. None: M // 2.
+    origin: the pixel index, the same for rows and columns, on which the
+        axis falls; it may be fractional. None: (size - 1) // 2. Tools that
+        put the axis at pixel size // 2 (scikit-image) need origin=size // 2;
+        those that centre the grid on the axis need origin=(size - 1) / 2.
+    With center and origin None, the result is byte for byte
     backproject(filter_sinogram(...), cos(theta) / spacing,
-    sin(theta) / spacing, size) * (pi / V).
+    sin(theta) / spacing, size) * (pi / V). Other values shift each view by
+    (center - M // 2) + ((size - 1) // 2 - origin)(cos(theta) - sin(theta))
+    / spacing samples inside the filter's transform, so the backprojection
+    reads each pixel's own sample; between samples the shift interpolates
+    band-limited. Returns (size, size), or (S, size, size) for a stack.
     """
     angles = _float64(theta, "theta").ravel()
     if not np.all(np.isfinite(angles)):
@@ -232,8 +249,18 @@ def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spac
     if np.ptp(angles) > 2 * np.pi:
         warnings.warn(f"theta spans {np.ptp(angles):.4g} radians, more than 2 pi: angles are "
                       "radians (numpy.deg2rad converts degrees)", stacklevel=2)
-    filtered = filter_sinogram(sinogram, filter, cutoff, spacing, threads)
+    shifts = None
+    if center is not None or origin is not None:
+        detector_count = np.shape(sinogram)[-2]
+        center = detector_count // 2 if center is None else float(center)
+        origin = (_count(size, "size", 0) - 1) // 2 if origin is None else float(origin)
+        if not (math.isfinite(center) and math.isfinite(origin)):
+            raise ValueError("center and origin must be finite")
+        offset = (_count(size, "size", 0) - 1) // 2 - origin
+        shifts = (center - detector_count // 2) + offset * (np.cos(angles) - np.sin(angles)) / float(spacing)
+    filtered = _filtered(sinogram, filter, cutoff, spacing, threads, shifts)
     spacing = float(spacing)
     image = backproject(filtered, np.cos(angles) / spacing, np.sin(angles) / spacing, size,
                         sampler, threads)
-    return image * (np.pi / angles.size)
+    image *= np.pi / angles.size  # in place: the image is this call's own
+    return image

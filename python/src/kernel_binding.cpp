@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,12 +69,14 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
 // views: (count, detector samples), each row one view; filtered: the same
 // shape, written in place (it may be views itself).
 void filterViews(Doubles views, Doubles filtered, const std::string& window, double cutoff,
-                 double spacing, unsigned threadCount) {
+                 double spacing, unsigned threadCount, std::optional<Doubles> shifts) {
     require(views.ndim() == 2 && filtered.ndim() == 2 && views.shape(0) == filtered.shape(0) &&
                 views.shape(1) == filtered.shape(1),
             "views and filtered need the same 2 dimensions");
     require(views.shape(1) <= largestCount, "at most 2147483647 detector samples per view");
     require(filtered.writeable(), "filtered must be writeable");
+    require(!shifts || (shifts->ndim() == 1 && shifts->shape(0) == views.shape(0)),
+            "shifts needs one element for every view");
     const auto named = quelmor::filterWindowNamed(window);
     require(named.has_value(), "unknown filter " + window);
     const quelmor::FilterJob job{views.data(),
@@ -82,7 +85,8 @@ void filterViews(Doubles views, Doubles filtered, const std::string& window, dou
                                  views.shape(0),
                                  *named,
                                  cutoff,
-                                 spacing};
+                                 spacing,
+                                 shifts ? shifts->data() : nullptr};
     py::gil_scoped_release unlocked;
     quelmor::filterViews(job, threadCount);
 }
@@ -95,7 +99,8 @@ PYBIND11_MODULE(_kernel, module) {
                py::arg("sines"), py::arg("image_size"), py::arg("interp_code"), py::arg("threads"),
                py::arg("images").noconvert(), py::arg("zero_first") = false);
     module.def("filter_views", &filterViews, py::arg("views"), py::arg("filtered").noconvert(),
-               py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"));
+               py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"),
+               py::arg("shifts") = py::none());
     module.def(
         "filter_names",
         [] {

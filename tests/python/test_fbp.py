@@ -8,6 +8,7 @@ import pytest
 
 import quelmor
 import shepp_logan
+from quelmor import _kernel
 
 
 def ramp_kernel(offsets):
@@ -80,6 +81,51 @@ def test_default_fbp_is_the_filter_and_the_backprojection_scaled():
         assert np.array_equal(quelmor.fbp(sinogram, theta, 40, **options), by_hand)
 
 
+@pytest.mark.parametrize("shift", [-7.0, 3.0, 12.0])
+def test_a_shifted_view_is_its_filtered_signal_moved_nothing_wraps(shift):
+    # Spikes at both ends: a transform too short for the shift would wrap
+    # one end's filtered tail onto the other.
+    views = np.random.default_rng(4).uniform(-1, 1, (3, 50))
+    views[:, [0, -1]] = 50.0
+    pad = 16
+    unshifted = quelmor.filter_sinogram(np.pad(views.T, ((pad, pad), (0, 0))))
+    shifted = np.empty_like(views)
+    _kernel.filter_views(views, shifted, "ramp", 1.0, 1.0, 1, np.full(3, shift))
+    start = pad + int(shift)
+    np.testing.assert_allclose(shifted.T, unshifted[start:start + 50], rtol=0, atol=1e-11)
+
+
+def test_a_padded_detector_with_its_center_moved_gives_the_same_image():
+    # Random views with spikes at both ends, where a transform too short for
+    # the shift would wrap one end's filtered tail onto the other.
+    theta = shepp_logan.view_angles(45)
+    sinogram = np.random.default_rng(3).uniform(-1, 1, (quelmor.covering_detector_count(48), 45))
+    sinogram[[0, -1]] = 50.0
+    plain = quelmor.fbp(sinogram, theta, 48)
+    for before, after in ((7, 0), (0, 4), (3, 8)):
+        padded = np.pad(sinogram, ((before, after), (0, 0)))
+        center = sinogram.shape[0] // 2 + before
+        np.testing.assert_allclose(quelmor.fbp(padded, theta, 48, center=center), plain,
+                                   rtol=0, atol=1e-9)
+
+
+@pytest.mark.parametrize("center_shift, origin_shift", [(0.3, 0.5), (-2.0, 3.0), (0.0, -0.5)])
+def test_center_and_origin_follow_the_data_and_the_grid(center_shift, origin_shift):
+    # The phantom's centre on detector position M // 2 + center_shift and on
+    # pixel index (N - 1) // 2 + origin_shift: reconstructed with those
+    # conventions it matches the phantom on that grid, and without them not.
+    theta = shepp_logan.view_angles(120)
+    detectors = quelmor.covering_detector_count(128) + 8
+    center = detectors // 2 + center_shift
+    origin = (128 - 1) // 2 + origin_shift
+    sinogram = shepp_logan.sinogram(128, detectors, theta, center=center)
+    truth = shepp_logan.rasterize(128, origin=origin)
+    shifted = quelmor.fbp(sinogram, theta, 128, center=center, origin=origin)
+    error = shepp_logan.rmse(shifted, truth)
+    assert error < 0.075  # 0.062 on the default grid
+    assert shepp_logan.rmse(quelmor.fbp(sinogram, theta, 128), truth) > error + 0.02
+
+
 def test_angles_beyond_two_pi_warn_that_theta_is_radians():
     with pytest.warns(UserWarning, match="deg2rad"):
         quelmor.fbp(np.zeros((9, 180)), np.arange(180.0), 4)
@@ -138,6 +184,8 @@ def test_stacks_reconstruct_slice_by_slice():
     (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=0), ValueError, r"cutoff.*\(0, 1\]"),
     (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=1.5), ValueError, "cutoff"),
     (lambda: quelmor.filter_sinogram(np.zeros((9, 2)), cutoff=np.nan), ValueError, "cutoff"),
+    (lambda: quelmor.fbp(np.zeros((9, 2)), [0.0, 1.0], 4, center=np.inf), ValueError, "finite"),
+    (lambda: quelmor.fbp(np.zeros((9, 2)), [0.0, 1.0], 4, origin=1e9), ValueError, "2\\^20"),
 ])
 def test_bad_input_raises(call, error, words):
     with pytest.raises(error, match=words):

@@ -21,10 +21,12 @@ enum class FilterWindow { ramp, sheppLogan, cosine, hamming, hann };
 std::span<const std::string_view> filterWindowNames();
 std::optional<FilterWindow> filterWindowNamed(std::string_view name);
 
-// The transform length for views of `detectorCount` samples: the smallest
-// number of at least 2 detectorCount - 1 whose only factors are 2, 3, 5 and
-// 7, so that the transform's circular convolution is the linear one.
-std::int64_t filterLength(std::int32_t detectorCount);
+// The transform length for views of `detectorCount` samples shifted by up
+// to `largestShift` samples: the smallest number of at least
+// 2 detectorCount - 1 + 2 ceil(largestShift) whose only factors are 2, 3, 5
+// and 7, so that the transform's circular convolution is the linear one
+// wherever the result is read.
+std::int64_t filterLength(std::int32_t detectorCount, double largestShift = 0);
 
 struct FilterJob {
     const double* views;  // viewCount views of detectorCount contiguous samples
@@ -34,13 +36,19 @@ struct FilterJob {
     FilterWindow window = FilterWindow::ramp;
     double cutoff = 1.0;   // fraction of the Nyquist frequency, in (0, 1]
     double spacing = 1.0;  // detector spacing: results are in units of 1/spacing
+    // Per view, or nullptr: view v's result at sample b is its filtered
+    // signal at b + shifts[v], between samples interpolated band-limited
+    // (through the transform's phase), the detector zero beyond its ends.
+    const double* shifts = nullptr;
 };
 
 // Filters every view, the views shared among threadCount threads (0: one
 // per core); each view's result does not depend on the thread count. The
-// kernel is the ramp's, 1/4 at 0, -1/(pi n)^2 at odd n, 0 at even n, and the
-// detector reads zero beyond its ends. Throws std::invalid_argument for a
-// cutoff outside (0, 1] or a spacing that is not positive and finite.
+// kernel is the ramp's, 1/4 at 0, -1/(pi n)^2 at odd n, 0 at even n, out to
+// every offset the result needs (|n| < detectorCount + the largest shift),
+// and the detector reads zero beyond its ends. Throws std::invalid_argument for a
+// cutoff outside (0, 1], a spacing that is not positive and finite, or a
+// shift that is not finite or is larger than 2^20 samples.
 void filterViews(const FilterJob& job, unsigned threadCount = 0);
 
 }  // namespace quelmor
