@@ -1,7 +1,10 @@
 """Paths the Python suites need, from CTest's environment or the release build."""
 import os
 import pathlib
+import struct
 import sys
+
+import numpy as np
 
 import pytest
 
@@ -9,6 +12,19 @@ SOURCE = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("QUELMOR_BUILD_DIR", SOURCE / "build" / "release"))
 sys.path.insert(0, str(BUILD / "python"))
 sys.path.insert(0, str(SOURCE / "examples"))
+
+
+def write_matrix(path, matrix):
+    """A matrix file: little-endian uint32 rows and columns, then column-major doubles."""
+    matrix = np.asarray(matrix, dtype="<f8")
+    matrix = matrix.reshape(1, -1) if matrix.ndim < 2 else matrix
+    path.write_bytes(struct.pack("<II", *matrix.shape) + matrix.tobytes(order="F"))
+
+
+def read_matrix(path):
+    data = path.read_bytes()
+    rows, columns = struct.unpack("<II", data[:8])
+    return np.frombuffer(data[8:], "<f8").reshape(columns, rows).T
 
 
 def built(relative):

@@ -1,6 +1,5 @@
 """quelmor.backproject: the host module's bytes, stacks, layouts, threads and bad input."""
 import math
-import struct
 import subprocess
 import threading
 import time
@@ -9,18 +8,13 @@ import numpy as np
 import pytest
 
 import quelmor
+from conftest import read_matrix, write_matrix
 from quelmor import _kernel
 
 
 def same_bytes(a, b):
     a, b = np.asarray(a), np.asarray(b)
     return a.shape == b.shape and np.ascontiguousarray(a).tobytes() == np.ascontiguousarray(b).tobytes()
-
-
-def write_matrix(path, matrix):
-    matrix = np.asarray(matrix, dtype="<f8")
-    matrix = matrix.reshape(1, -1) if matrix.ndim < 2 else matrix
-    path.write_bytes(struct.pack("<II", *matrix.shape) + matrix.tobytes(order="F"))
 
 
 def module_image(minihost, module, folder, projections, cosines, sines, size, code):
@@ -31,9 +25,7 @@ def module_image(minihost, module, folder, projections, cosines, sines, size, co
         write_matrix(inputs[-1], matrix)
     output = folder / "image.mat"
     subprocess.run([minihost, module, output, *inputs], check=True)
-    data = output.read_bytes()
-    rows, columns = struct.unpack("<II", data[:8])
-    return np.frombuffer(data[8:], "<f8").reshape(columns, rows).T
+    return read_matrix(output)
 
 
 def random_scene(random):

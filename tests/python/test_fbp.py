@@ -1,5 +1,6 @@
 """quelmor.filter_sinogram and quelmor.fbp: the filters, the scaling and the phantom's accuracy."""
 import re
+import shutil
 import subprocess
 import warnings
 
@@ -124,6 +125,41 @@ def test_center_and_origin_follow_the_data_and_the_grid(center_shift, origin_shi
     error = shepp_logan.rmse(shifted, truth)
     assert error < 0.075  # 0.062 on the default grid
     assert shepp_logan.rmse(quelmor.fbp(sinogram, theta, 128), truth) > error + 0.02
+
+
+OCTAVE_CALLS = [  # quelmor_fbp's options, and fbp's
+    ([], {}),
+    (["filter", "hann", "cutoff", 0.7, "center", 36.4, "origin", 24.5], dict(
+        filter="hann", cutoff=0.7, center=36.4, origin=24.5)),
+    (["filter", "shepp-logan", "spacing", 0.8], dict(filter="shepp-logan", spacing=0.8)),
+    (["filter", "cosine", "origin", 25], dict(filter="cosine", origin=25)),
+]
+
+
+def test_octaves_quelmor_fbp_is_pythons_fbp(tmp_path):
+    from conftest import BUILD, SOURCE, read_matrix, write_matrix
+    octave, module_dir = shutil.which("octave-cli"), BUILD / "host" / "octave"
+    if octave is None or not (module_dir / "Quelmor.mex").exists():
+        pytest.skip("no octave-cli, or no Octave module in the build")
+    random = np.random.default_rng(6)
+    sinogram = random.uniform(-1, 1, (73, 31))
+    theta = np.arange(31) * np.pi / 31
+    write_matrix(tmp_path / "sinogram.mat", sinogram)
+    write_matrix(tmp_path / "theta.mat", theta)
+    calls = "".join(
+        f"write_matrix_file ('{tmp_path}/image{i}.mat', quelmor_fbp (s, t, 48"
+        + "".join(f", {option!r}" if isinstance(option, str) else f", {option!r}"
+                  for option in options).replace("'", '"') + "));\n"
+        for i, (options, _) in enumerate(OCTAVE_CALLS))
+    subprocess.run([octave, "--norc", "--no-gui", "--eval",
+                    f"addpath ('{module_dir}', '{SOURCE}/examples', '{SOURCE}/tests/octave');\n"
+                    f"s = read_matrix_file ('{tmp_path}/sinogram.mat');\n"
+                    f"t = read_matrix_file ('{tmp_path}/theta.mat');\n" + calls],
+                   check=True, capture_output=True)
+    for i, (_, keywords) in enumerate(OCTAVE_CALLS):
+        expected = quelmor.fbp(sinogram, theta, 48, **keywords)
+        got = read_matrix(tmp_path / f"image{i}.mat")
+        np.testing.assert_allclose(got, expected, rtol=0, atol=1e-10 * np.abs(expected).max())
 
 
 def test_angles_beyond_two_pi_warn_that_theta_is_radians():
