@@ -250,14 +250,17 @@ def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spac
         warnings.warn(f"theta spans {np.ptp(angles):.4g} radians, more than 2 pi: angles are "
                       "radians (numpy.deg2rad converts degrees)", stacklevel=2)
     shifts = None
-    if center is not None or origin is not None:
-        detector_count = np.shape(sinogram)[-2]
-        center = detector_count // 2 if center is None else float(center)
-        origin = (_count(size, "size", 0) - 1) // 2 if origin is None else float(origin)
+    if views is not None and (center is not None or origin is not None):
+        detector_center = np.shape(sinogram)[-2] // 2
+        pixel_center = (_count(size, "size", 0) - 1) // 2
+        center = detector_center if center is None else float(center)
+        origin = pixel_center if origin is None else float(origin)
         if not (math.isfinite(center) and math.isfinite(origin)):
             raise ValueError("center and origin must be finite")
-        offset = (_count(size, "size", 0) - 1) // 2 - origin
-        shifts = (center - detector_count // 2) + offset * (np.cos(angles) - np.sin(angles)) / float(spacing)
+        # A spacing of 0 is refused by the filter, with its own message.
+        with np.errstate(divide="ignore", invalid="ignore"):
+            shifts = (center - detector_center) + (pixel_center - origin) * (
+                np.cos(angles) - np.sin(angles)) / float(spacing)
     filtered = _filtered(sinogram, filter, cutoff, spacing, threads, shifts)
     spacing = float(spacing)
     image = backproject(filtered, np.cos(angles) / spacing, np.sin(angles) / spacing, size,
