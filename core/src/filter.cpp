@@ -37,28 +37,49 @@ struct FftwFree {
 using RealBuffer = std::unique_ptr<double[], FftwFree>;
 using ComplexBuffer = std::unique_ptr<fftw_complex[], FftwFree>;
 
-// A length's transforms, planned once for the process. FFTW's planner is
-// not thread-safe, its execution with new arrays is: plans are made under a
-// lock, on buffers aligned as every fftw_malloc buffer is.
+// A length's transforms, planned once for the process and destroyed when it
+// ends. FFTW's planner is not thread-safe, its execution with new arrays
+// is: plans are made under a lock, on buffers aligned as every fftw_malloc
+// buffer is.
 struct Plans {
     fftw_plan forward;
     fftw_plan backward;
 };
 
+class PlanCache {
+public:
+    PlanCache() = default;
+    PlanCache(const PlanCache&) = delete;
+    PlanCache& operator=(const PlanCache&) = delete;
+    ~PlanCache() {
+        for (const auto& [length, plans] : plans_) {
+            fftw_destroy_plan(plans.forward);
+            fftw_destroy_plan(plans.backward);
+        }
+    }
+
+    const Plans& plansFor(std::int64_t length) {
+        const std::lock_guard lock(planning_);
+        auto found = plans_.find(length);
+        if (found != plans_.end()) return found->second;
+        const RealBuffer real(fftw_alloc_real(length));
+        const ComplexBuffer spectrum(fftw_alloc_complex(length / 2 + 1));
+        const int n = static_cast<int>(length);
+        const Plans made{
+            fftw_plan_dft_r2c_1d(n, real.get(), spectrum.get(), FFTW_ESTIMATE),
+            fftw_plan_dft_c2r_1d(n, spectrum.get(), real.get(), FFTW_ESTIMATE),
+        };
+        return plans_.emplace(length, made).first->second;
+    }
+
+private:
+    std::mutex planning_;
+    std::map<std::int64_t, Plans> plans_;
+};
+
 const Plans& plansFor(std::int64_t length) {
-    static std::mutex planning;
-    static std::map<std::int64_t, Plans> plans;
-    const std::lock_guard lock(planning);
-    auto found = plans.find(length);
-    if (found != plans.end()) return found->second;
-    const RealBuffer real(fftw_alloc_real(length));
-    const ComplexBuffer spectrum(fftw_alloc_complex(length / 2 + 1));
-    const int n = static_cast<int>(length);
-    const Plans made{
-        fftw_plan_dft_r2c_1d(n, real.get(), spectrum.get(), FFTW_ESTIMATE),
-        fftw_plan_dft_c2r_1d(n, spectrum.get(), real.get(), FFTW_ESTIMATE),
-    };
-    return plans.emplace(length, made).first->second;
+    static PlanCache cache;
+    return cache.plansFor(length);
 }
 
 double windowAt(FilterWindow window, double x) {
