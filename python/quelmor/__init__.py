@@ -15,14 +15,17 @@ coordinate in a view is cos(theta)*x + sin(theta)*y, stepped down each column.
 import math
 import operator
 import warnings
+from typing import Optional
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _kernel
 from ._kernel import covering_detector_count
+from ._version import __version__
 
 __all__ = ["backproject", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
-           "kernel_variant", "processor_name", "FILTERS"]
+           "kernel_variant", "processor_name", "FILTERS", "__version__"]
 
 _LARGEST_COUNT = 2**31 - 1
 _SAMPLERS = {"nearest": 0, "linear": 1}
@@ -31,12 +34,12 @@ _SAMPLERS = {"nearest": 0, "linear": 1}
 FILTERS = tuple(_kernel.filter_names())
 
 
-def kernel_variant():
+def kernel_variant() -> str:
     """The kernel variant this processor runs ("avx512window", "sse2", ...)."""
     return _kernel.kernel_variant()
 
 
-def processor_name():
+def processor_name() -> str:
     """The processor's model, as it names itself."""
     return _kernel.processor_name()
 
@@ -87,7 +90,8 @@ def _sampler_code(sampler):
     return _SAMPLERS[sampler]
 
 
-def backproject(sinogram, cosines, sines, size, sampler="linear", threads=None):
+def backproject(sinogram: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.ArrayLike, size: int,
+                sampler: str = "linear", threads: Optional[int] = None) -> np.ndarray:
     """Adds every view's sample at each pixel's detector coordinate, views in order.
 
     sinogram: (M, V), one column of M detector samples per view, or a stack
@@ -160,7 +164,8 @@ def _kernel_layout(samples):
     return np.ascontiguousarray(stack.transpose(0, 2, 1))
 
 
-def filter_sinogram(sinogram, filter="ramp", cutoff=1.0, spacing=1.0, threads=None):
+def filter_sinogram(sinogram: npt.ArrayLike, filter: str = "ramp", cutoff: float = 1.0,
+                    spacing: float = 1.0, threads: Optional[int] = None) -> np.ndarray:
     """Convolves every view (column) with the ramp kernel, its spectrum windowed.
 
     The kernel is 1/4 at 0, -1/(pi n)^2 at odd n and 0 at even n, divided by
@@ -204,13 +209,15 @@ def _filtered(sinogram, filter, cutoff, spacing, threads, shifts=None):
     return result if samples.ndim == 3 else result[0]
 
 
-def ramp_filter(sinogram, spacing=1.0):
+def ramp_filter(sinogram: npt.ArrayLike, spacing: float = 1.0) -> np.ndarray:
     """The plain ramp filter: filter_sinogram(sinogram, "ramp", 1.0, spacing)."""
     return filter_sinogram(sinogram, "ramp", 1.0, spacing)
 
 
-def fbp(sinogram, theta, size, sampler="linear", filter="ramp", cutoff=1.0, spacing=1.0,
-        center=None, origin=None, threads=None):
+def fbp(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, sampler: str = "linear",
+        filter: str = "ramp", cutoff: float = 1.0, spacing: float = 1.0,
+        center: Optional[float] = None, origin: Optional[float] = None,
+        threads: Optional[int] = None) -> np.ndarray:
     """Filtered backprojection: filter_sinogram, backproject, then the scale pi/V.
 
     sinogram: (M, V) or a stack (S, M, V) of line integrals, measured in

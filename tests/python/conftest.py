@@ -10,8 +10,27 @@ import pytest
 
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("QUELMOR_BUILD_DIR", SOURCE / "build" / "release"))
-sys.path.insert(0, str(BUILD / "python"))
+# QUELMOR_PACKAGE=installed tests the quelmor that the interpreter has
+# installed (pip, a wheel); otherwise the build's own package.
+INSTALLED = os.environ.get("QUELMOR_PACKAGE") == "installed"
+if not INSTALLED:
+    sys.path.insert(0, str(BUILD / "python"))
 sys.path.insert(0, str(SOURCE / "examples"))
+
+
+def _package_under_test():
+    import quelmor
+    where = pathlib.Path(quelmor.__file__).resolve().parent
+    if INSTALLED and where in (BUILD / "python" / "quelmor", SOURCE / "python" / "quelmor"):
+        raise pytest.UsageError(f"QUELMOR_PACKAGE=installed, but quelmor comes from {where}")
+    return f"quelmor {quelmor.__version__} from {where}"
+
+
+PACKAGE_UNDER_TEST = _package_under_test()
+
+
+def pytest_report_header():
+    return PACKAGE_UNDER_TEST
 
 
 def write_matrix(path, matrix):
