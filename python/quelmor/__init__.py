@@ -12,6 +12,8 @@ c = (size - 1) // 2; detector sample b lies at coordinate b - M // 2; a pixel's
 coordinate in a view is cos(theta)*x + sin(theta)*y, stepped down each column.
 """
 
+from __future__ import annotations  # help() shows the hints as written
+
 import math
 import operator
 import warnings
@@ -94,24 +96,44 @@ def backproject(sinogram: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.Arra
                 sampler: str = "linear", threads: Optional[int] = None) -> np.ndarray:
     """Adds every view's sample at each pixel's detector coordinate, views in order.
 
-    sinogram: (M, V), one column of M detector samples per view, or a stack
-        (S, M, V) of S such sinograms. float64 is used as it is; real types
-        that convert to float64 exactly (float16, float32, integers up to 32
-        bits, larger integers up to 2**53 in magnitude) are converted, which
-        costs a copy. Any memory layout is accepted; it is copied only when
-        the kernel's layout (each view's samples contiguous) needs it.
-    cosines, sines: cos(theta) and sin(theta) of each view, finite, read in
-        C order. V is the number of cosines; the sinogram needs at least V
-        columns and there must be at least V sines (extra ones are not read).
-    size: side N of the square image.
-    sampler: "linear" (interpolates between the two samples around the
-        coordinate) or "nearest" (the sample at floor(t + 0.5)).
-    threads: threads to use, across slices and within a slice; None uses
-        every core. The image does not depend on it.
+    Parameters
+    ----------
+    sinogram : array_like, (M, V) or (S, M, V)
+        One column of M detector samples per view, or a stack of S such
+        sinograms. float64 is used as it is; real types that convert to
+        float64 exactly (float16, float32, integers up to 32 bits, larger
+        integers up to 2**53 in magnitude) are converted, which costs a copy.
+        Any memory layout is accepted; it is copied only when the kernel's
+        layout (each view's samples contiguous) needs it.
+    cosines, sines : array_like
+        cos(theta) and sin(theta) of each view, finite, read in C order. V is
+        the number of cosines; the sinogram needs at least V columns and there
+        must be at least V sines (extra ones are not read).
+    size : int
+        Side N of the square image.
+    sampler : {"linear", "nearest"}
+        Interpolation between the two samples around the coordinate, or the
+        sample at floor(t + 0.5).
+    threads : int, optional
+        Threads to use, across slices and within a slice; None uses every
+        core. The image does not depend on it.
 
-    Returns (N, N) float64, or (S, N, N) for a stack: pixel [k, j] is row k,
-    column j, byte for byte what the host module returns for the same call.
-    The GIL is released while the kernel runs.
+    Returns
+    -------
+    numpy.ndarray
+        (N, N) float64, or (S, N, N) for a stack: pixel [k, j] is row k,
+        column j, byte for byte what the host module returns for the same
+        call. The GIL is released while the kernel runs.
+
+    Raises
+    ------
+    TypeError
+        For complex, boolean, object or text arrays, and a size or thread
+        count that is not an integer.
+    ValueError
+        For wrong dimensions, fewer columns or sines than cosines, non-finite
+        coefficients, a negative or too large size, an unknown sampler or
+        integers beyond 2**53.
     """
     interp_code = _sampler_code(sampler)
     thread_count = _thread_count(threads)
@@ -170,8 +192,9 @@ def filter_sinogram(sinogram: npt.ArrayLike, filter: str = "ramp", cutoff: float
 
     The kernel is 1/4 at 0, -1/(pi n)^2 at odd n and 0 at even n, divided by
     the detector spacing, so the result is in units of 1/spacing. Its
-    spectrum is multiplied by the window `filter` names (one of FILTERS),
-    with x the frequency as a fraction of cutoff x Nyquist:
+    spectrum is multiplied by the window that `filter` names, with x the
+    frequency as a fraction of cutoff x Nyquist, and frequencies above the
+    cutoff (x > 1) are removed:
 
         "ramp"         1 (Ram-Lak)
         "shepp-logan"  sin(pi x / 2) / (pi x / 2)
@@ -179,14 +202,30 @@ def filter_sinogram(sinogram: npt.ArrayLike, filter: str = "ramp", cutoff: float
         "hamming"      0.54 + 0.46 cos(pi x)
         "hann"         0.5 + 0.5 cos(pi x)
 
-    and frequencies above the cutoff (x > 1) are removed; 0 < cutoff <= 1.
     Views are zero-padded to the smallest length of at least 2M - 1 whose
     only factors are 2, 3, 5 and 7, so nothing wraps around from one end of
-    the detector to the other. The core filters the views with FFTW on
-    `threads` threads (None: every core) with the GIL released; the result
-    does not depend on the thread count.
+    the detector to the other. The core filters the views with FFTW, with
+    the GIL released.
 
-    Takes (M, V) or a stack (S, M, V); returns float64 of that shape.
+    Parameters
+    ----------
+    sinogram : array_like, (M, V) or (S, M, V)
+        One column per view, or a stack of such sinograms.
+    filter : str
+        One of FILTERS.
+    cutoff : float
+        Fraction of the Nyquist frequency above which nothing passes,
+        0 < cutoff <= 1.
+    spacing : float
+        Detector spacing, positive and finite.
+    threads : int, optional
+        Threads to share the views; None uses every core. The result does
+        not depend on it.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64 of the sinogram's shape.
     """
     return _filtered(sinogram, filter, cutoff, spacing, threads)
 
@@ -220,29 +259,52 @@ def fbp(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, sampler: str =
         threads: Optional[int] = None) -> np.ndarray:
     """Filtered backprojection: filter_sinogram, backproject, then the scale pi/V.
 
-    sinogram: (M, V) or a stack (S, M, V) of line integrals, measured in
-        pixel widths, one column per view; coordinate 0 at sample M // 2.
-    theta: the V view angles in radians, normally spread over [0, pi); one
-        for every view. Angles spanning more than 2 pi give a warning (they
-        are probably degrees: numpy.deg2rad converts them).
-    filter, cutoff: the projection filter and its cutoff, as filter_sinogram
-        takes them.
-    spacing: the detector spacing in pixel widths (1 when one sample is one
+    Parameters
+    ----------
+    sinogram : array_like, (M, V) or (S, M, V)
+        Line integrals, measured in pixel widths, one column per view;
+        coordinate 0 at sample M // 2.
+    theta : array_like
+        The V view angles in radians, normally spread over [0, pi); one for
+        every view. Angles spanning more than 2 pi give a warning (they are
+        probably degrees: numpy.deg2rad converts them).
+    size : int
+        Side N of the image.
+    sampler : {"linear", "nearest"}
+        As backproject takes it.
+    filter, cutoff
+        The projection filter and its cutoff, as filter_sinogram takes them.
+    spacing : float
+        The detector spacing in pixel widths (1 when one sample is one
         pixel): views are filtered in units of 1/spacing and each pixel's
         detector coordinate is (cos(theta) x + sin(theta) y) / spacing.
-    center: where the rotation axis falls on the detector, in samples
-        counted from 0; it may be fractional. None: M // 2.
-    origin: the pixel index, the same for rows and columns, on which the
-        axis falls; it may be fractional. None: (size - 1) // 2. Tools that
-        put the axis at pixel size // 2 (scikit-image) need origin=size // 2;
+    center : float, optional
+        Where the rotation axis falls on the detector, in samples counted
+        from 0; it may be fractional. None: M // 2.
+    origin : float, optional
+        The pixel index, the same for rows and columns, on which the axis
+        falls; it may be fractional. None: (size - 1) // 2. Tools that put
+        the axis at pixel size // 2 (scikit-image) need origin=size // 2;
         those that centre the grid on the axis need origin=(size - 1) / 2.
-    With center and origin None, the result is byte for byte
-    backproject(filter_sinogram(...), cos(theta) / spacing,
-    sin(theta) / spacing, size) * (pi / V). Other values shift each view by
-    (center - M // 2) + ((size - 1) // 2 - origin)(cos(theta) - sin(theta))
-    / spacing samples inside the filter's transform, so the backprojection
-    reads each pixel's own sample; between samples the shift interpolates
-    band-limited. Returns (size, size), or (S, size, size) for a stack.
+    threads : int, optional
+        As backproject and filter_sinogram take it.
+
+    Returns
+    -------
+    numpy.ndarray
+        (size, size), or (S, size, size) for a stack. With center and origin
+        None it is byte for byte backproject(filter_sinogram(...),
+        cos(theta) / spacing, sin(theta) / spacing, size) * (pi / V). Other
+        values shift each view by (center - M // 2) + ((size - 1) // 2 -
+        origin)(cos(theta) - sin(theta)) / spacing samples inside the
+        filter's transform, so the backprojection reads each pixel's own
+        sample; between samples the shift interpolates band-limited.
+
+    Raises
+    ------
+    ValueError
+        For a theta of another length than the views, or not finite, and
+        whatever filter_sinogram and backproject refuse.
     """
     angles = _float64(theta, "theta").ravel()
     if not np.all(np.isfinite(angles)):
