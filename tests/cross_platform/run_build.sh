@@ -26,12 +26,16 @@ minihost | wine)
     for i in 1 2 3 4 5 6; do [ -f "$call/in$i" ] && inputs+=("$call/in$i"); done
     # minihost always says why it fails; a failure with nothing said is Wine
     # not starting the process at all ("ShellExecuteEx failed", seen about once
-    # in a thousand starts), so that start is made again.
+    # in a thousand starts), and "wine client error" is Wine losing its
+    # wineserver (seen when no persistent one runs), so that start is made again.
     for attempt in 1 2 3; do
       status=0
       "${runner[@]}" "$minihost" --nargout "$(cat "$call/nargout")" "$module" "$results/$name/image" \
         "${inputs[@]}" 2>"$results/$name/stderr" || status=$?
-      [ "$status" -eq 0 ] || [ -s "$results/$name/stderr" ] && break
+      if [ "$status" -eq 0 ] ||
+        { [ -s "$results/$name/stderr" ] && ! grep -q '^wine client error' "$results/$name/stderr"; }; then
+        break
+      fi
       echo "run_build.sh: $name: $kind did not start minihost (attempt $attempt)" >&2
     done
     # Wine may add carriage returns; the message is the text alone.
