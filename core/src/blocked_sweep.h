@@ -4,7 +4,7 @@
 // Lanes hold neighbouring columns at the same row. A pass takes one block of
 // `width` columns through up to viewsPerPass consecutive views: the block goes
 // down in square tiles of width rows, and the pass's views cross each tile in
-// order, two abreast, row by row. Each view keeps its own stepped coordinate
+// order, a few abreast, row by row. Each view keeps its own stepped coordinate
 // vector and each pixel receives the pass's views in increasing order, so
 // every pixel sum and every coordinate chain is the reference sweep's. A
 // tile's pixels move between column-major storage and row vectors through
@@ -67,9 +67,7 @@ constexpr int viewsAbreastFor() {
     if constexpr (Lanes::viewsPerPass < 2) {
         return 1;
     } else if constexpr (requires { ViewSamples::registersPerView; }) {
-        constexpr int registers = requires { Lanes::registers; }
-        ? Lanes::registers : 16;
-        constexpr int fit = (registers - 2 - Lanes::width) / ViewSamples::registersPerView;
+        constexpr int fit = (Lanes::registers - 2 - Lanes::width) / ViewSamples::registersPerView;
         return fit >= 4 ? 4 : fit >= 2 ? 2 : 1;
     } else {
         return 2;
@@ -250,11 +248,10 @@ constexpr int blocksPerGroup() {
     return 1;
 }
 
-// Views that a chunk holds: their columns together stay within
-// chunkBytes, so that every column group of the image reads them from the
-// cache; at least one pass, and whole passes.
-// Half a core's L2 on current x86 processors (1 MiB on Zen 4; the README's
-// speed section has the measurements).
+// Views that a chunk holds: their columns together stay within chunkBytes,
+// half a core's L2 on current x86 processors (1 MiB on Zen 4; the README's
+// speed section has the measurements), so that every column group of the
+// image reads them from the cache; at least one pass, and whole passes.
 inline constexpr std::int64_t chunkBytes = std::int64_t{512} << 10;
 template <class Lanes>
 std::int32_t viewsPerChunk(std::int32_t detectorCount) {

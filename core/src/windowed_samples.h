@@ -123,6 +123,13 @@ struct WindowedSamples {
     Real rise(Real offset, Real, Mask) const { return rises.pick(Lanes::add(offset, toPosition)); }
 };
 
+// The integer arithmetic on the bits of toPosition (within [2^52, 2^53) the
+// bits count whole numbers). The builtin, not std::bit_cast: no out-of-line
+// copy can leave this unit.
+inline double toWindowPosition(std::int64_t biasedCenterBits, std::int64_t start) {
+    return __builtin_bit_cast(double, biasedCenterBits - start);
+}
+
 // Samples [start, start + windowSize) of a detector of `count`, +0.0 for
 // those off it. Addresses off the column are formed as integers, and only
 // elements on the detector are read.
@@ -207,8 +214,7 @@ struct WindowedView {
         if constexpr (Sampler::readsNextSample) {
             samples.rises = risesOf<Lanes>(windowFrom(start + 1), samples.window);
         }
-        // Within [2^52, 2^53) the bits of toPosition count whole numbers.
-        samples.toPosition = Lanes::splat(__builtin_bit_cast(double, biasedCenterBits - start));
+        samples.toPosition = Lanes::splat(toWindowPosition(biasedCenterBits, start));
         return samples;
     }
 };
