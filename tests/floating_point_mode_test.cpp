@@ -89,9 +89,7 @@ std::vector<Entry> entries() {
                           }});
     }
     result.push_back({"accumulateViews", [](const quelmor::SweepJob& job) {
-                          quelmor::accumulateViews(job.image, job.projections, job.detectorCount,
-                                                   job.cosines, job.sines, job.viewCount,
-                                                   job.imageSize, job.interpCode);
+                          quelmor::accumulateViews(job);
                       }});
     result.push_back({"3 threads", [](const quelmor::SweepJob& job) {
                           quelmor::accumulateViewsParallel(job, 3);

@@ -473,8 +473,10 @@ TEST(VariantAgreement, DispatchPicksTheFastestVariantTheProcessorLists) {
     const KernelVariant* expected = nullptr;
     for (const KernelVariant& variant : quelmor::kernelVariants()) {
         bool listed = true;
-        for (const auto& [feature, name] : quelmor::allCpuFeatures) {
-            if (variant.requiredFeatures & feature) listed &= flags.count(std::string(name)) == 1;
+        for (const quelmor::CpuFeatureInfo& info : quelmor::allCpuFeatures) {
+            if (variant.requiredFeatures & info.feature) {
+                listed &= flags.count(std::string(info.name)) == 1;
+            }
         }
         EXPECT_EQ(variant.isSupported(), listed) << variant.name;
         if (listed) expected = &variant;  // the table runs slowest first

@@ -24,7 +24,7 @@ std::int32_t blockColumns() {
 }
 
 // Image columns [first, end) of the job, zeroed first where `start` asks.
-void sweepColumns(const KernelVariant& variant, const SweepJob& job, std::int32_t first,
+void sweepPart(const KernelVariant& variant, const SweepJob& job, std::int32_t first,
                   std::int32_t end, ImageStart start) {
     if (start == ImageStart::zeroed && end > first) {
         const std::ptrdiff_t side = job.imageSize;
@@ -43,17 +43,17 @@ void sweepSplit(const SweepJob& job, unsigned threadCount, const KernelVariant& 
         return static_cast<std::int32_t>(std::min(columns, part * blocks / parts * block));
     };
     if (parts <= 1) {
-        sweepColumns(chosen, job, 0, static_cast<std::int32_t>(columns), start);
+        sweepPart(chosen, job, 0, static_cast<std::int32_t>(columns), start);
         return;
     }
     std::vector<std::jthread> workers;
     for (std::int64_t part = 1; part < parts; ++part) {
         workers.emplace_back(
             [&chosen, &job, first = partStart(part), end = partStart(part + 1), start] {
-                sweepColumns(chosen, job, first, end, start);
+                sweepPart(chosen, job, first, end, start);
             });
     }
-    sweepColumns(chosen, job, 0, partStart(1), start);
+    sweepPart(chosen, job, 0, partStart(1), start);
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCoun
     std::atomic<std::size_t> nextJob{0};
     auto takeJobs = [&] {
         for (std::size_t j; (j = nextJob.fetch_add(1)) < jobs.size();)
-            sweepColumns(chosen, jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0), start);
+            sweepPart(chosen, jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0), start);
     };
     std::vector<std::jthread> workers;
     for (unsigned t = 1; t < threadCount; ++t) workers.emplace_back(takeJobs);

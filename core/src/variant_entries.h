@@ -11,11 +11,11 @@ namespace quelmor::detail {
 
 // Adds every view into image columns [firstColumn, endColumn), in whatever
 // floating-point mode the thread is in.
-using SweepColumnsFn = void (*)(const SweepJob& job, std::int32_t firstColumn,
+using SweepFn = void (*)(const SweepJob& job, std::int32_t firstColumn,
                                 std::int32_t endColumn);
 
 struct SweepKernel {
-    SweepColumnsFn sweepColumns;
+    SweepFn sweepInThreadMode;
     std::int32_t laneWidth;
 };
 

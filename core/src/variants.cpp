@@ -1,6 +1,10 @@
 // The one place that chooses a kernel variant.
 #include <iterator>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include "floating_point_mode.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
@@ -19,24 +23,34 @@ constexpr KernelVariant compiledVariants[] = {
 static_assert(std::string_view(compiledVariants[0].name) == "reference",
               "the reference sweep comes first: tests and fallbacks rely on it");
 
-bool processorHas(CpuFeature feature) {
+bool processorHas(const CpuFeatureInfo& info) {
 #if defined(__i386__) || defined(__x86_64__)
-    __builtin_cpu_init();
-    switch (feature) {
-        case CpuSse41: return __builtin_cpu_supports("sse4.1");
-        case CpuAvx2: return __builtin_cpu_supports("avx2");
-        case CpuAvx512f: return __builtin_cpu_supports("avx512f");
+    unsigned registers[4];
+    if (!__get_cpuid_count(info.leaf, 0, &registers[0], &registers[1], &registers[2],
+                           &registers[3]) ||
+        !(registers[info.reg] >> info.bit & 1)) {
+        return false;
     }
-#endif
-    (void)feature;
+    if (info.savedState == 0) return true;
+    constexpr unsigned osSavesState = 1u << 27;  // leaf 1, ecx: XGETBV is usable
+    if (!__get_cpuid(1, &registers[0], &registers[1], &registers[2], &registers[3]) ||
+        !(registers[2] & osSavesState)) {
+        return false;
+    }
+    unsigned low, high;
+    asm volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & info.savedState) == info.savedState;
+#else
+    (void)info;
     return false;
+#endif
 }
 
 }  // namespace
 
 bool KernelVariant::isSupported() const {
-    for (const NamedCpuFeature& named : allCpuFeatures) {
-        if ((requiredFeatures & named.feature) && !processorHas(named.feature)) return false;
+    for (const CpuFeatureInfo& info : allCpuFeatures) {
+        if ((requiredFeatures & info.feature) && !processorHas(info)) return false;
     }
     return true;
 }
@@ -44,7 +58,7 @@ bool KernelVariant::isSupported() const {
 void KernelVariant::sweepColumns(const SweepJob& job, std::int32_t firstColumn,
                                  std::int32_t endColumn) const {
     const detail::DefaultFloatingPointMode mode;
-    kernel->sweepColumns(job, firstColumn, endColumn);
+    kernel->sweepInThreadMode(job, firstColumn, endColumn);
 }
 
 std::int32_t KernelVariant::laneWidth() const { return kernel->laneWidth; }
@@ -67,13 +81,6 @@ const KernelVariant& bestKernelVariant() {
 
 void accumulateViews(const SweepJob& job) {
     bestKernelVariant().sweepColumns(job, 0, job.imageSize);
-}
-
-void accumulateViews(double* image, const double* projections, std::int32_t detectorCount,
-                     const double* cosines, const double* sines, std::int32_t viewCount,
-                     std::int32_t imageSize, std::int32_t interpCode) {
-    accumulateViews(SweepJob{image, projections, detectorCount, cosines, sines, viewCount,
-                             imageSize, interpCode});
 }
 
 }  // namespace quelmor

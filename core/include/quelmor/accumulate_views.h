@@ -11,7 +11,7 @@ enum InterpCode : std::int32_t {
     InterpLinear = 1,   // linear interpolation between the two samples around t
 };
 
-// The arguments of one accumulateViews call, in its order.
+// The arguments of one accumulateViews call.
 struct SweepJob {
     double* image;
     const double* projections;
@@ -24,7 +24,8 @@ struct SweepJob {
 };
 
 // Adds, view by view in increasing order, each view's sample at every pixel's
-// detector coordinate into `image` (imageSize x imageSize doubles, column-major).
+// detector coordinate into `job.image` (imageSize x imageSize doubles,
+// column-major).
 //
 // `projections` holds one column of `detectorCount` samples per view; view v
 // uses cosines[v], sines[v] and column v. Samples beyond the detector read as
@@ -32,11 +33,6 @@ struct SweepJob {
 // input makes the kernel touch memory outside the view's own column.
 //
 // Single-threaded; picks the fastest kernel variant the processor supports.
-void accumulateViews(double* image, const double* projections, std::int32_t detectorCount,
-                     const double* cosines, const double* sines, std::int32_t viewCount,
-                     std::int32_t imageSize, std::int32_t interpCode);
-
-// The same call with its arguments gathered in a SweepJob.
 void accumulateViews(const SweepJob& job);
 
 }  // namespace quelmor

@@ -17,25 +17,29 @@ namespace detail {
 struct SweepKernel;
 }
 
-// Processor features a variant may need, named as Linux's /proc/cpuinfo names them.
+// Processor features a variant may need.
 enum CpuFeature : unsigned {
     CpuSse41 = 1u << 0,
     CpuAvx2 = 1u << 1,
     CpuAvx512f = 1u << 2,
 };
-struct NamedCpuFeature {
+// Where the processor reports a feature: cpuid's `leaf` (subleaf 0) sets
+// `bit` of register `reg`. A feature of wider registers also needs the
+// operating system to save their state: every bit of `savedState` set in XCR0.
+struct CpuFeatureInfo {
+    enum Register { eax, ebx, ecx, edx };
     CpuFeature feature;
-    std::string_view name;
+    std::string_view name;  // as Linux's /proc/cpuinfo spells it
+    unsigned leaf;
+    Register reg;
+    unsigned bit;
+    unsigned savedState;
 };
-inline constexpr NamedCpuFeature allCpuFeatures[] = {
-    {CpuSse41, "sse4_1"}, {CpuAvx2, "avx2"}, {CpuAvx512f, "avx512f"}};
-
-constexpr std::string_view cpuFeatureName(CpuFeature feature) {
-    for (const NamedCpuFeature& named : allCpuFeatures) {
-        if (named.feature == feature) return named.name;
-    }
-    return "unknown";
-}
+inline constexpr CpuFeatureInfo allCpuFeatures[] = {
+    {CpuSse41, "sse4_1", 1, CpuFeatureInfo::ecx, 19, 0},
+    {CpuAvx2, "avx2", 7, CpuFeatureInfo::ebx, 5, 0x06},         // SSE and AVX state
+    {CpuAvx512f, "avx512f", 7, CpuFeatureInfo::ebx, 16, 0xe6},  // and the mask and upper ZMM state
+};
 
 // The bits of space-separated feature names ("sse4_1 avx2"); an unknown name
 // does not compile.
@@ -46,7 +50,7 @@ consteval unsigned cpuFeatureBits(std::string_view names) {
         const std::string_view name = names.substr(0, end);
         if (!name.empty()) {
             bool known = false;
-            for (const NamedCpuFeature& named : allCpuFeatures) {
+            for (const CpuFeatureInfo& named : allCpuFeatures) {
                 if (named.name == name) {
                     bits |= named.feature;
                     known = true;
