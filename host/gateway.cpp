@@ -1,16 +1,30 @@
 // The module's entry point: checks the call, reads the five inputs, has the
 // host create the image and makes one kernel call. Every check runs before
 // the result is created, so a rejected call leaves nothing behind.
-#include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 
 #include "mex_binding.h"
 #include "quelmor/accumulate_views.h"
+#include "quelmor/check_job.h"
 
 namespace {
 
-constexpr std::uint64_t largestCount = std::numeric_limits<std::int32_t>::max();
+// Indexed by quelmor::JobProblem.
+constexpr const char* jobProblemMessages[] = {
+    nullptr,
+    "Input 4 (imageSize) must not be negative.",
+    "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.",
+    "Input 1 (projections) has more than 2147483647 rows.",
+    "Input 2 (cosines) has more than 2147483647 elements.",
+    "Input 1 (projections) needs a column for every element of input 2 (cosines).",
+    "Input 1 (projections) is too large: at most 2147483647 samples can be used.",
+    "Input 3 (sines) needs an element for every element of input 2 (cosines).",
+    "Inputs 2 (cosines) and 3 (sines) must be finite.",
+};
+static_assert(std::size(jobProblemMessages) ==
+              static_cast<std::size_t>(quelmor::JobProblem::nonFiniteCoefficients) + 1);
 
 constexpr const char* notRealDouble[5] = {
     "Input 1 (projections) must be a real, full double array.",
@@ -37,13 +51,6 @@ const char* readScalar(const mxArray* input, const char* emptyMessage, const cha
     return nullptr;
 }
 
-bool allFinite(const double* values, std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(values[i])) return false;
-    }
-    return true;
-}
-
 // Returns the first problem with the five inputs, or nullptr once `call` holds
 // everything the kernel needs but the image.
 const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) {
@@ -64,41 +71,28 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) 
                        call.interpCode)) {
         return problem;
     }
-    if (call.imageSize < 0) return "Input 4 (imageSize) must not be negative.";
-    const std::uint64_t imageSize = static_cast<std::uint64_t>(call.imageSize);
-    if (imageSize * imageSize > largestCount) {
-        return "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.";
-    }
-
-    const std::uint64_t detectorCount = mxGetM(inputs[0]);
-    if (detectorCount > largestCount) {
-        return "Input 1 (projections) has more than 2147483647 rows.";
-    }
     // A 64-bit host's dimensions can multiply past 2^64 and wrap to a small count.
     std::uint64_t viewCount = 0;
     if (__builtin_mul_overflow(static_cast<std::uint64_t>(mxGetM(inputs[1])),
-                               static_cast<std::uint64_t>(mxGetN(inputs[1])), &viewCount) ||
-        viewCount > largestCount) {
-        return "Input 2 (cosines) has more than 2147483647 elements.";
+                               static_cast<std::uint64_t>(mxGetN(inputs[1])), &viewCount)) {
+        viewCount = std::numeric_limits<std::uint64_t>::max();
     }
-    if (mxGetN(inputs[0]) < viewCount) {
-        return "Input 1 (projections) needs a column for every element of input 2 (cosines).";
+    const quelmor::JobRequest request{call.imageSize,
+                                      static_cast<std::uint64_t>(mxGetM(inputs[0])),
+                                      viewCount,
+                                      static_cast<std::uint64_t>(mxGetN(inputs[0])),
+                                      static_cast<std::uint64_t>(mxGetNumberOfElements(inputs[2])),
+                                      mxGetPr(inputs[1]),
+                                      mxGetPr(inputs[2])};
+    if (const quelmor::JobProblem problem = quelmor::checkJob(request);
+        problem != quelmor::JobProblem::none) {
+        return jobProblemMessages[static_cast<int>(problem)];
     }
-    if (detectorCount * viewCount > largestCount) {
-        return "Input 1 (projections) is too large: at most 2147483647 samples can be used.";
-    }
-    if (mxGetNumberOfElements(inputs[2]) < viewCount) {
-        return "Input 3 (sines) needs an element for every element of input 2 (cosines).";
-    }
-
     call.projections = mxGetPr(inputs[0]);
-    call.cosines = mxGetPr(inputs[1]);
-    call.sines = mxGetPr(inputs[2]);
-    call.detectorCount = static_cast<std::int32_t>(detectorCount);
+    call.cosines = request.cosines;
+    call.sines = request.sines;
+    call.detectorCount = static_cast<std::int32_t>(request.detectorCount);
     call.viewCount = static_cast<std::int32_t>(viewCount);
-    if (!allFinite(call.cosines, call.viewCount) || !allFinite(call.sines, call.viewCount)) {
-        return "Inputs 2 (cosines) and 3 (sines) must be finite.";
-    }
     return nullptr;
 }
 

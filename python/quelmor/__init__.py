@@ -29,7 +29,6 @@ from ._version import __version__
 __all__ = ["backproject", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
            "kernel_variant", "processor_name", "FILTERS", "__version__"]
 
-_LARGEST_COUNT = 2**31 - 1
 _SAMPLERS = {"nearest": 0, "linear": 1}
 #: The projection filters' names: the ramp alone (Ram-Lak), and the ramp
 #: shaped by the Shepp-Logan, cosine, Hamming or Hann window.
@@ -142,23 +141,9 @@ def backproject(sinogram: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.Arra
     cosines = _float64(cosines, "cosines").ravel()
     sines = _float64(sines, "sines").ravel()
     size = _count(size, "size", 0)
-    if size * size > _LARGEST_COUNT:
-        raise ValueError(f"size {size} is too large: the image may hold at most "
-                         f"{_LARGEST_COUNT} pixels")
     detector_count, columns = samples.shape[-2:]
-    views = cosines.size
-    if detector_count > _LARGEST_COUNT or views > _LARGEST_COUNT or detector_count * views > _LARGEST_COUNT:
-        raise ValueError(f"sinogram is too large: at most {_LARGEST_COUNT} samples can be "
-                         "used per slice")
-    if columns < views:
-        raise ValueError(f"sinogram needs a column for every cosine: {columns} columns, "
-                         f"{views} cosines")
-    if sines.size < views:
-        raise ValueError(f"sines needs an element for every cosine: {sines.size} sines, "
-                         f"{views} cosines")
-    sines = sines[:views]
-    if not (np.all(np.isfinite(cosines)) and np.all(np.isfinite(sines))):
-        raise ValueError("cosines and sines must be finite")
+    # A side past 64 bits is as much too large as one past 32.
+    _kernel.check_job(detector_count, columns, cosines, sines, min(size, 2**62))
 
     kernel_stack = _kernel_layout(samples)
     # Not numpy.zeros: the kernel's threads clear the images they sweep, so a

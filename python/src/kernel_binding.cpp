@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "quelmor/check_job.h"
 #include "quelmor/filter.h"
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
@@ -23,10 +24,41 @@ namespace py = pybind11;
 namespace {
 
 using Doubles = py::array_t<double, py::array::c_style>;
-constexpr std::int64_t largestCount = std::numeric_limits<std::int32_t>::max();
 
 void require(bool condition, const std::string& message) {
     if (!condition) throw py::value_error(message);
+}
+
+// Raises the first problem with a backprojection, worded for the package's users.
+void requireValidJob(std::int64_t detectorCount, std::int64_t columns, Doubles cosines,
+                     Doubles sines, std::int64_t imageSize) {
+    require(cosines.ndim() == 1 && sines.ndim() == 1, "cosines and sines need 1 dimension");
+    const std::int64_t views = cosines.shape(0), sineCount = sines.shape(0);
+    using quelmor::JobProblem;
+    using Count = std::uint64_t;  // numpy's dimensions are never negative
+    switch (quelmor::checkJob({imageSize, Count(detectorCount), Count(views), Count(columns),
+                               Count(sineCount), cosines.data(), sines.data()})) {
+        case JobProblem::none: return;
+        case JobProblem::negativeImageSize:
+            throw py::value_error("size must be at least 0, not " + std::to_string(imageSize));
+        case JobProblem::imageTooLarge:
+            throw py::value_error("size is too large: the image may hold at most 2147483647 pixels");
+        case JobProblem::tooManyDetectorSamples:
+        case JobProblem::tooManyViews:
+        case JobProblem::tooManySamples:
+            throw py::value_error(
+                "sinogram is too large: at most 2147483647 samples can be used per slice");
+        case JobProblem::tooFewProjectionColumns:
+            throw py::value_error("sinogram needs a column for every cosine: " +
+                                  std::to_string(columns) + " columns, " + std::to_string(views) +
+                                  " cosines");
+        case JobProblem::tooFewSines:
+            throw py::value_error("sines needs an element for every cosine: " +
+                                  std::to_string(sineCount) + " sines, " + std::to_string(views) +
+                                  " cosines");
+        case JobProblem::nonFiniteCoefficients:
+            throw py::value_error("cosines and sines must be finite");
+    }
 }
 
 // stack: (slices, columns, detector samples), each slice one column-major
@@ -36,18 +68,10 @@ void require(bool condition, const std::string& message) {
 void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_t imageSize,
                       std::int32_t interpCode, unsigned threadCount, Doubles images,
                       bool zeroFirst) {
-    require(stack.ndim() == 3 && images.ndim() == 3 && cosines.ndim() == 1 && sines.ndim() == 1,
-            "stack and images need 3 dimensions, cosines and sines 1");
-    const std::int64_t slices = stack.shape(0), columns = stack.shape(1),
-                       detectorCount = stack.shape(2), viewCount = cosines.shape(0);
-    require(detectorCount <= largestCount && viewCount <= largestCount &&
-                detectorCount * viewCount <= largestCount,
-            "at most 2147483647 detector samples can be used per slice");
-    require(columns >= viewCount && sines.shape(0) >= viewCount,
-            "every cosine needs a sinogram column and a sine");
-    // The side is bounded before it is squared, so the square cannot wrap.
-    require(imageSize >= 0 && imageSize <= largestCount && imageSize * imageSize <= largestCount,
-            "the image may hold at most 2147483647 pixels");
+    require(stack.ndim() == 3 && images.ndim() == 3, "stack and images need 3 dimensions");
+    const std::int64_t slices = stack.shape(0), detectorCount = stack.shape(2);
+    requireValidJob(detectorCount, stack.shape(1), cosines, sines, imageSize);
+    const std::int64_t viewCount = cosines.shape(0);
     require(
         images.shape(0) == slices && images.shape(1) == imageSize && images.shape(2) == imageSize,
         "images must have shape (slices, size, size)");
@@ -73,7 +97,8 @@ void filterViews(Doubles views, Doubles filtered, const std::string& window, dou
     require(views.ndim() == 2 && filtered.ndim() == 2 && views.shape(0) == filtered.shape(0) &&
                 views.shape(1) == filtered.shape(1),
             "views and filtered need the same 2 dimensions");
-    require(views.shape(1) <= largestCount, "at most 2147483647 detector samples per view");
+    require(views.shape(1) <= std::numeric_limits<std::int32_t>::max(),
+            "at most 2147483647 detector samples per view");
     require(filtered.writeable(), "filtered must be writeable");
     require(!shifts || (shifts->ndim() == 1 && shifts->shape(0) == views.shape(0)),
             "shifts needs one element for every view");
@@ -98,6 +123,9 @@ PYBIND11_MODULE(_kernel, module) {
     module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
                py::arg("sines"), py::arg("image_size"), py::arg("interp_code"), py::arg("threads"),
                py::arg("images").noconvert(), py::arg("zero_first") = false);
+    module.def("check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
+               py::arg("cosines"), py::arg("sines"), py::arg("image_size"),
+               "Raises ValueError for the first problem with a backprojection's sizes or coefficients.");
     module.def("filter_views", &filterViews, py::arg("views"), py::arg("filtered").noconvert(),
                py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"),
                py::arg("shifts") = py::none());

@@ -168,6 +168,7 @@ BAD_CALLS = [
     (dict(sines=[0, 0, np.inf]), ValueError, "finite"),
     (dict(size=-1), ValueError, "at least 0"),
     (dict(size=46341), ValueError, "too large"),
+    (dict(size=2**70), ValueError, "too large"),
     (dict(size=3.5), TypeError, "integer"),
     (dict(size=True), TypeError, "boolean"),
     (dict(sampler="cubic"), ValueError, "'linear' or 'nearest'"),
@@ -191,7 +192,7 @@ def test_bad_input_raises_and_changes_nothing(change, error, words):
 def test_the_compiled_part_checks_what_it_relies_on():
     stack, cosines, sines = np.zeros((2, 3, 11)), np.ones(3), np.zeros(3)
     images = np.zeros((2, 4, 4))
-    with pytest.raises(ValueError, match="column and a sine"):
+    with pytest.raises(ValueError, match="column for every cosine"):
         _kernel.backproject_stack(stack[:, :2], cosines, sines, 4, 1, 1, images)
     with pytest.raises(ValueError, match="shape"):
         _kernel.backproject_stack(stack, cosines, sines, 5, 1, 1, images)
