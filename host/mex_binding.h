@@ -1,11 +1,14 @@
 // The host operations the gateway uses, declared with the host's C ABI.
 //
 // Built for GNU Octave (QUELMOR_HOST_OCTAVE), the host's own header supplies
-// them; elsewhere these declarations stand, and the symbols are resolved from
-// the host's array library (libmx) and extension library (libmex) at load time.
+// them; elsewhere they are declared from host_operations.h, and the symbols are
+// resolved from the host's array library (libmx) and extension library (libmex)
+// at load time.
 #pragma once
 
 #include <cstddef>
+
+#include "host_operations.h"
 
 #if QUELMOR_HOST_OCTAVE
 #include <mex.h>
@@ -18,17 +21,9 @@ typedef struct mxArray_tag mxArray;
 typedef std::size_t mwSize;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
-double* mxGetPr(const mxArray* array);
-mwSize mxGetM(const mxArray* array);
-mwSize mxGetN(const mxArray* array);
-mwSize mxGetNumberOfElements(const mxArray* array);
-bool mxIsDouble(const mxArray* array);
-bool mxIsComplex(const mxArray* array);
-bool mxIsSparse(const mxArray* array);
-mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity);
-
-// Shows the message as an error and ends the call; it does not return.
-void mexErrMsgTxt(const char* message);
+#define QUELMOR_DECLARE_HOST_OPERATION(library, result, name, parameters) result name parameters;
+QUELMOR_HOST_OPERATIONS(QUELMOR_DECLARE_HOST_OPERATION)
+#undef QUELMOR_DECLARE_HOST_OPERATION
 
 }  // extern "C"
 #endif

@@ -5,16 +5,14 @@
 
 #include <typeinfo>
 
-#include "host_binding/host_operations.h"
+#include "host_binding/signatures.h"
 #include "host_interface.h"
 
 namespace {
 
 Signatures hostInterfaceSignatures() {
-#define QUELMOR_SIGNATURE(operation) {#operation, typeid(decltype(operation)).name()},
     return {QUELMOR_HOST_OPERATIONS(QUELMOR_SIGNATURE){
         "mexFunction", typeid(std::remove_pointer_t<GatewayFunction>).name()}};
-#undef QUELMOR_SIGNATURE
 }
 
 TEST(HostBinding, EveryImportedOperationAndTheEntryPointHaveTheHostsTypes) {

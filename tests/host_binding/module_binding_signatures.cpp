@@ -2,12 +2,10 @@
 // of one C function may not meet in one unit.
 #include <typeinfo>
 
-#include "host_operations.h"
+#include "signatures.h"
 #include "mex_binding.h"
 
 Signatures moduleBindingSignatures() {
-#define QUELMOR_SIGNATURE(operation) {#operation, typeid(decltype(operation)).name()},
     return {QUELMOR_HOST_OPERATIONS(QUELMOR_SIGNATURE){"mexFunction",
                                                        typeid(decltype(mexFunction)).name()}};
-#undef QUELMOR_SIGNATURE
 }
