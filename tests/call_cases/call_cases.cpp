@@ -1,0 +1,272 @@
+#include "call_cases.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <random>
+
+#include "quelmor/geometry_guide.h"
+#include "quelmor/kernel_variants.h"
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+Matrix column(std::vector<double> values) {
+    return Matrix{static_cast<std::uint32_t>(values.size()), 1, std::move(values)};
+}
+Matrix scalar(double value) { return Matrix{1, 1, {value}}; }
+Matrix square(std::uint32_t side, std::vector<double> values) {
+    return Matrix{side, side, std::move(values)};
+}
+
+// The reference sweep's image for a well-formed call: the first element of
+// each scalar truncated toward zero, every element of the cosines a view.
+Matrix referenceImage(const std::vector<Matrix>& inputs) {
+    const auto imageSize = static_cast<std::int32_t>(inputs[3].values[0]);
+    Matrix image = square(static_cast<std::uint32_t>(imageSize),
+                          std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
+    const quelmor::SweepJob job{image.values.data(),
+                                inputs[0].values.data(),
+                                static_cast<std::int32_t>(inputs[0].rows),
+                                inputs[1].values.data(),
+                                inputs[2].values.data(),
+                                static_cast<std::int32_t>(inputs[1].values.size()),
+                                imageSize,
+                                static_cast<std::int32_t>(inputs[4].values[0])};
+    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
+    return image;
+}
+
+CallCase imageCase(std::string name, std::vector<Matrix> inputs, int outputCount = 1) {
+    Matrix image = referenceImage(inputs);
+    return {std::move(name), std::move(inputs), outputCount, std::move(image), {}};
+}
+
+std::vector<double> ramp(std::size_t count, double start, double step) {
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) values[i] = start + step * static_cast<double>(i);
+    return values;
+}
+
+// The five inputs of a random sinogram of `detectorCount` samples per view.
+std::vector<Matrix> randomScene(int imageSize, int detectorCount, const std::vector<double>& cosines,
+                                const std::vector<double>& sines, double interpCode,
+                                std::mt19937_64& random) {
+    std::uniform_real_distribution<double> sample(-2, 2);
+    Matrix projections{
+        static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(cosines.size()), {}};
+    for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i)
+        projections.values.push_back(sample(random));
+    return {projections, column(cosines), column(sines), scalar(imageSize), scalar(interpCode)};
+}
+
+// Seeded random calls of every size class around the vector widths: random
+// angles or coefficients, short and fitting detectors, infinite samples (no
+// NaN inputs, so every NaN pixel is the processor's one default NaN and the
+// builds agree on its bytes too).
+void addRandomCalls(std::vector<CallCase>& cases, int count) {
+    std::mt19937_64 random(20261208);
+    auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int i = 0; i < count; ++i) {
+        const int imageSize = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
+        const int fitting = quelmor::coveringDetectorCount(imageSize);
+        const int detectors = uniform(0, 4) == 0 ? uniform(1, fitting) : fitting + uniform(0, 3);
+        const int views = uniform(1, 24);
+        std::vector<double> cosines, sines;
+        for (int v = 0; v < views; ++v) {
+            switch (uniform(0, 3)) {
+                case 0:
+                    cosines.push_back(unit(random) * 2.5);
+                    sines.push_back(unit(random) * 2.5);
+                    break;
+                case 1:
+                    cosines.push_back(uniform(-2, 2) * 0.5);
+                    sines.push_back(uniform(-2, 2) * 0.25);
+                    break;
+                default: {
+                    const double angle = (unit(random) + 1) * std::numbers::pi;
+                    cosines.push_back(std::cos(angle));
+                    sines.push_back(std::sin(angle));
+                }
+            }
+        }
+        Matrix projections{
+            static_cast<std::uint32_t>(detectors), static_cast<std::uint32_t>(views), {}};
+        for (int e = 0; e < detectors * views; ++e) {
+            const int kind = uniform(0, 49);
+            projections.values.push_back(kind == 0   ? inf
+                                         : kind == 1 ? -inf
+                                         : kind == 2 ? 4e-320
+                                                     : unit(random) * 10);
+        }
+        const double code = uniform(0, 1);
+        cases.push_back(imageCase(
+            "random_" + std::to_string(i),
+            {projections, column(cosines), column(sines), scalar(imageSize), scalar(code)}));
+    }
+}
+
+}  // namespace
+
+std::vector<CallCase> callCases() {
+    std::vector<CallCase> cases;
+    std::mt19937_64 random(42);
+
+    // Worked by hand: one view along x, one along y, one tilted.
+    const Matrix oneToFive = column({1, 2, 3, 4, 5});
+    for (int code : {0, 1}) {
+        const std::string suffix = "_code" + std::to_string(code);
+        cases.push_back({"worked_1" + suffix,
+                         {oneToFive, scalar(1), scalar(0), scalar(3), scalar(code)},
+                         1,
+                         square(3, {2, 2, 2, 3, 3, 3, 4, 4, 4}),
+                         {}});
+        cases.push_back({"worked_2" + suffix,
+                         {oneToFive, scalar(0), scalar(1), scalar(3), scalar(code)},
+                         1,
+                         square(3, {4, 3, 2, 4, 3, 2, 4, 3, 2}),
+                         {}});
+    }
+    const Matrix tens = column({10, 20, 30, 40});
+    cases.push_back({"worked_3_nearest",
+                     {tens, scalar(0.6), scalar(0.8), scalar(2), scalar(0)},
+                     1,
+                     square(2, {30, 20, 40, 30}),
+                     {}});
+    cases.push_back({"worked_3_linear",
+                     {tens, scalar(0.6), scalar(0.8), scalar(2), scalar(1)},
+                     1,
+                     square(2, {30, 22, 36, 28}),
+                     {}});
+
+    // Coordinates on rounding boundaries: ties, the double below one half,
+    // whole numbers, and long columns whose stepped coordinate drifts.
+    const std::vector<double> counting = ramp(41, 100, 1);
+    for (double c : {0.5, -0.5, -1.5, 0.49999999999999994, -0.49999999999999994, 1e-20, -1e-20}) {
+        for (int code : {0, 1}) {
+            cases.push_back(imageCase("boundary_" + std::to_string(cases.size()),
+                                      {column(counting), scalar(c), scalar(0.0), scalar(2), scalar(code)}));
+        }
+    }
+    for (double s : {0.1, 0.7, 1.0 / 3.0, 0.49999999999999994}) {
+        for (int code : {0, 1}) {
+            cases.push_back(imageCase("stepped_" + std::to_string(cases.size()),
+                                      randomScene(257, 2 * 257 + 3, {0.3, 0.0, -0.5}, {s, s, -s},
+                                                  code, random)));
+        }
+    }
+    // Tomographic scenes of odd and even sides, and one whose detector is
+    // too short for the image.
+    for (int imageSize : {1, 2, 7, 16, 33, 64}) {
+        for (int code : {0, 1}) {
+            std::vector<double> cosines, sines;
+            for (int v = 0; v < 24; ++v) {
+                cosines.push_back(std::cos(v * std::numbers::pi / 24));
+                sines.push_back(std::sin(v * std::numbers::pi / 24));
+            }
+            const std::string suffix = std::to_string(imageSize) + "_" + std::to_string(code);
+            cases.push_back(imageCase(
+                "scene_" + suffix,
+                randomScene(imageSize, quelmor::coveringDetectorCount(imageSize), cosines, sines,
+                            code, random)));
+            cases.push_back(imageCase(
+                "short_detector_" + suffix,
+                randomScene(imageSize, imageSize / 3 + 1, cosines, sines, code, random)));
+        }
+    }
+
+    // Argument handling, on a small scene with one input replaced.
+    const std::vector<Matrix> base =
+        randomScene(5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
+    auto with = [&](int position, Matrix replacement) {
+        std::vector<Matrix> inputs = base;
+        inputs[position] = std::move(replacement);
+        return inputs;
+    };
+    auto accepted = [&](const std::string& name, int position, Matrix replacement,
+                        int outputCount = 1) {
+        cases.push_back(imageCase(name, with(position, std::move(replacement)), outputCount));
+    };
+    auto refused = [&](const std::string& name, std::vector<Matrix> inputs,
+                       const std::string& message, int outputCount = 1) {
+        cases.push_back({name, std::move(inputs), outputCount, std::nullopt, message});
+    };
+    // Scalars are truncated toward zero, and only their first element is read.
+    accepted("side_half", 3, scalar(0.5));
+    accepted("side_minus_0_9", 3, scalar(-0.9));
+    accepted("side_3_99", 3, scalar(3.99));
+    accepted("side_multi_element", 3, Matrix{1, 3, {6, 100, -1}});
+    accepted("code_1_9", 4, scalar(1.9));
+    accepted("code_minus_0_9", 4, scalar(-0.9));
+    accepted("code_multi_element", 4, Matrix{2, 1, {0, 7}});
+    // Any other code makes no view contribute, up to the 32-bit range's ends.
+    accepted("code_2", 4, scalar(2));
+    accepted("code_just_below_2_31", 4, scalar(2147483647.9));
+    accepted("code_just_above_minus_2_31_minus_1", 4, scalar(-2147483648.9));
+    // Views are every element of the cosines, in column-major order.
+    accepted("cosines_2x2", 1, Matrix{2, 2, {1.0, 0.6, 0.0, -0.6}});
+    {
+        std::vector<double> cosines(12), sines(12);
+        for (int v = 0; v < 12; ++v) {
+            cosines[v] = std::cos(v * std::numbers::pi / 12);
+            sines[v] = std::sin(v * std::numbers::pi / 12);
+        }
+        std::vector<Matrix> inputs = randomScene(6, 11, cosines, sines, 1, random);
+        inputs[1] = Matrix{3, 4, cosines};
+        inputs[2] = Matrix{1, 12, sines};
+        cases.push_back(imageCase("cosines_3x4_sines_row", inputs));
+    }
+    accepted("coefficients_off_every_detector", 1, column({1e300, -4e9, 0.0, 1e10}));
+    accepted("no_outputs", 4, scalar(1), 0);
+    cases.push_back({"no_views",
+                     {Matrix{}, Matrix{}, Matrix{}, scalar(4), scalar(1)},
+                     1,
+                     square(4, std::vector<double>(16, 0.0)),
+                     {}});
+
+    // Counts are checked first, inputs before outputs.
+    const std::string fiveInputs = "Five input arguments required.";
+    refused("no_inputs", {}, fiveInputs);
+    refused("four_inputs", {base.begin(), base.end() - 1}, fiveInputs);
+    refused("four_inputs_two_outputs", {base.begin(), base.end() - 1}, fiveInputs, 2);
+    std::vector<Matrix> six = base;
+    six.push_back(scalar(1));
+    refused("six_inputs", six, fiveInputs);
+    refused("two_outputs", base, "Too many output arguments.", 2);
+    // Then the scalars, the side, the arrays' sizes and the coefficients.
+    refused("side_empty", with(3, Matrix{0, 1, {}}), "Input 4 (imageSize) must not be empty.");
+    refused("code_empty", with(4, Matrix{1, 0, {}}), "Input 5 (interpCode) must not be empty.");
+    const std::string sideRange =
+        "Input 4 (imageSize) must be finite and within the 32-bit integer range.";
+    const std::string codeRange =
+        "Input 5 (interpCode) must be finite and within the 32-bit integer range.";
+    refused("side_nan", with(3, scalar(notANumber)), sideRange);
+    refused("side_inf", with(3, scalar(inf)), sideRange);
+    refused("side_2_31", with(3, scalar(2147483648.0)), sideRange);
+    refused("code_minus_inf", with(4, scalar(-inf)), codeRange);
+    refused("code_1e10", with(4, scalar(1e10)), codeRange);
+    refused("code_minus_2_31_minus_1", with(4, scalar(-2147483649.0)), codeRange);
+    for (double negative : {-1.0, -2147483648.0}) {
+        refused("side_negative_" + std::to_string(static_cast<long long>(-negative)),
+                with(3, scalar(negative)), "Input 4 (imageSize) must not be negative.");
+    }
+    refused("side_46341", with(3, scalar(46341)),
+            "Input 4 (imageSize) is too large: the image may hold at most 2147483647 pixels.");
+    refused("too_few_columns", with(0, Matrix{9, 3, std::vector<double>(27, 1.0)}),
+            "Input 1 (projections) needs a column for every element of input 2 (cosines).");
+    refused("too_few_sines", with(2, column({0.0, 0.8, 1.0})),
+            "Input 3 (sines) needs an element for every element of input 2 (cosines).");
+    const std::string finite = "Inputs 2 (cosines) and 3 (sines) must be finite.";
+    refused("cosine_nan", with(1, column({1.0, 0.6, notANumber, -0.6})), finite);
+    refused("cosine_inf", with(1, column({1.0, inf, 0.0, -0.6})), finite);
+    refused("sine_minus_inf", with(2, column({0.0, 0.8, 1.0, -inf})), finite);
+
+    addRandomCalls(cases, 300);
+    return cases;
+}
