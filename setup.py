@@ -28,7 +28,8 @@ class CMakeBuild(build_ext):
         subprocess.run(
             ["cmake", "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
              f"-DPython3_EXECUTABLE={sys.executable}", "-DQUELMOR_BUILD_TESTS=OFF",
-             "-DQUELMOR_BUILD_BENCHMARKS=OFF", "-DQUELMOR_BUILD_EXAMPLES=OFF",
+             "-DQUELMOR_BUILD_CHECKS=OFF", "-DQUELMOR_BUILD_BENCHMARKS=OFF",
+             "-DQUELMOR_BUILD_EXAMPLES=OFF",
              "-DQUELMOR_OCTAVE_MODULE=OFF"], check=True)
         subprocess.run(["cmake", "--build", str(build), "--target", "quelmor_python",
                         "--parallel", str(os.cpu_count() or 1)], check=True)

@@ -2,6 +2,7 @@
 import os
 import pathlib
 import struct
+import subprocess
 import sys
 
 import numpy as np
@@ -54,13 +55,17 @@ def built(relative):
 
 
 @pytest.fixture(scope="session")
-def minihost():
-    return built("tools/minihost/minihost")
-
-
-@pytest.fixture(scope="session")
-def module():
-    return built("host/Quelmor.mexa64")
+def call_cases(tmp_path_factory):
+    """The table of call cases, as make_vectors writes it: (name, inputs, nargout, image or None)."""
+    folder = tmp_path_factory.mktemp("vectors")
+    subprocess.run([built("tests/make_vectors"), folder], check=True, stdout=subprocess.DEVNULL)
+    cases = []
+    for call in sorted(folder.iterdir()):
+        inputs = [read_matrix(path) for path in sorted(call.glob("in[0-9]"))]
+        expected = call / "expected"
+        cases.append((call.name, inputs, int((call / "nargout").read_text()),
+                      read_matrix(expected) if expected.exists() else None))
+    return cases
 
 
 @pytest.fixture(scope="session")
