@@ -79,12 +79,6 @@ std::vector<double> sinogram(int imageSize, int detectorCount, int views) {
     return result;
 }
 
-double rampKernel(int n) {
-    if (n == 0) return 0.25;
-    if (n % 2 == 0) return 0.0;
-    return -1.0 / (std::numbers::pi * std::numbers::pi * n * n);
-}
-
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount,
                                  int views) {
     std::vector<double> filtered(sinogram.size(), 0.0);

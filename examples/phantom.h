@@ -16,12 +16,9 @@ std::vector<double> rasterize(int imageSize);
 // angle v*pi/views.
 std::vector<double> sinogram(int imageSize, int detectorCount, int views);
 
-// The discrete ramp kernel in units of one detector spacing: 1/4 at 0,
-// -1/(pi n)^2 at odd n, 0 at even n.
-double rampKernel(int n);
-
-// Convolves every view with rampKernel, the detector zero beyond its ends:
-// the core's projection filter (quelmor/filter.h).
+// Convolves every view with the discrete ramp kernel (1/4 at 0, -1/(pi n)^2
+// at odd n, 0 at even n), the detector zero beyond its ends: the core's
+// projection filter (quelmor/filter.h).
 std::vector<double> rampFiltered(const std::vector<double>& sinogram, int detectorCount, int views);
 
 double viewAngle(int view, int views);

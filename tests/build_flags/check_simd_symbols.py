@@ -32,10 +32,11 @@ def defined_symbols(nm, obj):
 def main():
     build = pathlib.Path(sys.argv[1])
     nm = sys.argv[2] if len(sys.argv) > 2 else "nm"
-    # The objects linked with the variants: the core libraries and the module.
+    # The objects linked with the variants: the core libraries and the module
+    # (of this build alone, not of builds that tests made inside it).
     linked_together = ("quelmor_core.dir", "quelmor_parallel.dir", "Quelmor.dir")
-    objects = sorted(p for p in build.rglob("*.o*") if p.suffix in (".o", ".obj")
-                     and any(part in linked_together for part in p.parts))
+    objects = sorted(p for folder in ("core", "host") for p in (build / folder).rglob("*.o*")
+                     if p.suffix in (".o", ".obj") and any(part in linked_together for part in p.parts))
     variants = {}  # object file name: variant name
     for line in (build / "core" / "kernel_variants.txt").read_text().splitlines():
         name, source = line.split()[:2]

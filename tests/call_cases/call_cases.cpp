@@ -222,6 +222,12 @@ std::vector<CallCase> callCases() {
         inputs[2] = Matrix{1, 12, sines};
         cases.push_back(imageCase("cosines_3x4_sines_row", inputs));
     }
+    // Columns and sines beyond the cosines' count are not read.
+    Matrix extraColumns = base[0];
+    extraColumns.columns += 2;
+    extraColumns.values.resize(extraColumns.values.size() + 18, inf);
+    accepted("extra_columns", 0, extraColumns);
+    accepted("extra_sines", 2, column({0.0, 0.8, 1.0, 0.8, notANumber, inf}));
     accepted("coefficients_off_every_detector", 1, column({1e300, -4e9, 0.0, 1e10}));
     accepted("no_outputs", 4, scalar(1), 0);
     cases.push_back({"no_views",
