@@ -5,14 +5,14 @@
 // module's symbol check expects exactly its names.
 #pragma once
 
-#define QUELMOR_HOST_OPERATIONS(X)                                                  \
-    X(libmx, double*, mxGetPr, (const mxArray* array))                             \
-    X(libmx, mwSize, mxGetM, (const mxArray* array))                               \
-    X(libmx, mwSize, mxGetN, (const mxArray* array))                               \
-    X(libmx, mwSize, mxGetNumberOfElements, (const mxArray* array))                \
-    X(libmx, bool, mxIsDouble, (const mxArray* array))                             \
-    X(libmx, bool, mxIsComplex, (const mxArray* array))                            \
-    X(libmx, bool, mxIsSparse, (const mxArray* array))                             \
+#define QUELMOR_HOST_OPERATIONS(X)                                                                 \
+    X(libmx, double*, mxGetPr, (const mxArray* array))                                             \
+    X(libmx, mwSize, mxGetM, (const mxArray* array))                                               \
+    X(libmx, mwSize, mxGetN, (const mxArray* array))                                               \
+    X(libmx, mwSize, mxGetNumberOfElements, (const mxArray* array))                                \
+    X(libmx, bool, mxIsDouble, (const mxArray* array))                                             \
+    X(libmx, bool, mxIsComplex, (const mxArray* array))                                            \
+    X(libmx, bool, mxIsSparse, (const mxArray* array))                                             \
     X(libmx, mxArray*, mxCreateDoubleMatrix_700, (int rows, int columns, mxComplexity complexity)) \
-    /* Shows the message as an error and ends the call; it does not return. */     \
+    /* Shows the message as an error and ends the call; it does not return. */                     \
     X(libmex, void, mexErrMsgTxt, (const char* message))

@@ -42,5 +42,7 @@ QUELMOR_HOST_OPERATIONS(QUELMOR_DECLARE_HOST_OPERATION)
 #define QUELMOR_ENTRY_STACK
 #endif
 
-extern "C" QUELMOR_MODULE_EXPORT QUELMOR_ENTRY_STACK void mexFunction(int outputCount, mxArray* outputs[],
-                                                  int inputCount, const mxArray* inputs[]);
+extern "C" QUELMOR_MODULE_EXPORT QUELMOR_ENTRY_STACK void mexFunction(int outputCount,
+                                                                      mxArray* outputs[],
+                                                                      int inputCount,
+                                                                      const mxArray* inputs[]);

@@ -88,9 +88,8 @@ std::vector<Entry> entries() {
                               variant.sweepColumns(job, 0, job.imageSize);
                           }});
     }
-    result.push_back({"accumulateViews", [](const quelmor::SweepJob& job) {
-                          quelmor::accumulateViews(job);
-                      }});
+    result.push_back(
+        {"accumulateViews", [](const quelmor::SweepJob& job) { quelmor::accumulateViews(job); }});
     result.push_back({"3 threads", [](const quelmor::SweepJob& job) {
                           quelmor::accumulateViewsParallel(job, 3);
                       }});

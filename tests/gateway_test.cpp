@@ -112,15 +112,16 @@ TEST_F(Gateway, EveryCallCaseIsAnsweredAsTheTableSays) {
             callWithMatrices(module_->gateway(), expected.outputCount, expected.inputs);
         ASSERT_EQ(outcome.hostProblem, "") << expected.name;
         if (expected.image) {
-            ASSERT_TRUE(outcome.finished && outcome.hasImage) << expected.name << ": " << outcome.message;
+            ASSERT_TRUE(outcome.finished && outcome.hasImage)
+                << expected.name << ": " << outcome.message;
             EXPECT_EQ(outcome.image.rows, expected.image->rows) << expected.name;
             EXPECT_EQ(outcome.image.columns, expected.image->columns) << expected.name;
             // Bytes, not values: NaN pixels must match too.
             const std::size_t count = expected.image->values.size();
             EXPECT_TRUE(outcome.image.values.size() == count &&
-                        (count == 0 || std::memcmp(outcome.image.values.data(),
-                                                   expected.image->values.data(),
-                                                   count * sizeof(double)) == 0))
+                        (count == 0 ||
+                         std::memcmp(outcome.image.values.data(), expected.image->values.data(),
+                                     count * sizeof(double)) == 0))
                 << expected.name;
         } else {
             EXPECT_FALSE(outcome.finished) << expected.name;

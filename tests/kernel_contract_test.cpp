@@ -225,7 +225,8 @@ TEST(AccumulateViews, AddsIntoTheImageItIsGiven) {
     const std::vector<double> samples = {1, 2, 3, 4, 5};
     const double c = 1.0, s = 0.0;
     std::vector<double> image(9, 0.5);
-    quelmor::accumulateViews({image.data(), samples.data(), 5, &c, &s, 1, 3, quelmor::InterpLinear});
+    quelmor::accumulateViews(
+        {image.data(), samples.data(), 5, &c, &s, 1, 3, quelmor::InterpLinear});
     EXPECT_EQ(image, (std::vector<double>{2.5, 2.5, 2.5, 3.5, 3.5, 3.5, 4.5, 4.5, 4.5}));
 }
 

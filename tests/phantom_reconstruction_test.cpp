@@ -86,7 +86,6 @@ TEST(PhantomReconstruction, ErrorIsSmallAndWouldShowAWrongOrientationOrCentre) {
     EXPECT_GT(offCentre, 2 * 0.05);
 }
 
-
 // The README's geometry guide: with pixel size h detector spacings, pass
 // cos*h and sin*h; pixel (k, j) then lies at x = (j - c)*h, y = (c - k)*h.
 TEST(GeometryGuide, OffCentreDiscLandsWhereTheGuideSays) {

@@ -25,7 +25,7 @@ std::int32_t blockColumns() {
 
 // Image columns [first, end) of the job, zeroed first where `start` asks.
 void sweepPart(const KernelVariant& variant, const SweepJob& job, std::int32_t first,
-                  std::int32_t end, ImageStart start) {
+               std::int32_t end, ImageStart start) {
     if (start == ImageStart::zeroed && end > first) {
         const std::ptrdiff_t side = job.imageSize;
         std::fill(job.image + first * side, job.image + end * side, 0.0);
@@ -48,10 +48,8 @@ void sweepSplit(const SweepJob& job, unsigned threadCount, const KernelVariant& 
     }
     std::vector<std::jthread> workers;
     for (std::int64_t part = 1; part < parts; ++part) {
-        workers.emplace_back(
-            [&chosen, &job, first = partStart(part), end = partStart(part + 1), start] {
-                sweepPart(chosen, job, first, end, start);
-            });
+        workers.emplace_back([&chosen, &job, first = partStart(part), end = partStart(part + 1),
+                              start] { sweepPart(chosen, job, first, end, start); });
     }
     sweepPart(chosen, job, 0, partStart(1), start);
 }

@@ -42,20 +42,21 @@ void requireValidJob(std::int64_t detectorCount, std::int64_t columns, Doubles c
         case JobProblem::negativeImageSize:
             throw py::value_error("size must be at least 0, not " + std::to_string(imageSize));
         case JobProblem::imageTooLarge:
-            throw py::value_error("size is too large: the image may hold at most 2147483647 pixels");
+            throw py::value_error(
+                "size is too large: the image may hold at most 2147483647 pixels");
         case JobProblem::tooManyDetectorSamples:
         case JobProblem::tooManyViews:
         case JobProblem::tooManySamples:
             throw py::value_error(
                 "sinogram is too large: at most 2147483647 samples can be used per slice");
         case JobProblem::tooFewProjectionColumns:
-            throw py::value_error("sinogram needs a column for every cosine: " +
-                                  std::to_string(columns) + " columns, " + std::to_string(views) +
-                                  " cosines");
+            throw py::value_error(
+                "sinogram needs a column for every cosine: " + std::to_string(columns) +
+                " columns, " + std::to_string(views) + " cosines");
         case JobProblem::tooFewSines:
-            throw py::value_error("sines needs an element for every cosine: " +
-                                  std::to_string(sineCount) + " sines, " + std::to_string(views) +
-                                  " cosines");
+            throw py::value_error(
+                "sines needs an element for every cosine: " + std::to_string(sineCount) +
+                " sines, " + std::to_string(views) + " cosines");
         case JobProblem::nonFiniteCoefficients:
             throw py::value_error("cosines and sines must be finite");
     }
@@ -123,9 +124,10 @@ PYBIND11_MODULE(_kernel, module) {
     module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
                py::arg("sines"), py::arg("image_size"), py::arg("interp_code"), py::arg("threads"),
                py::arg("images").noconvert(), py::arg("zero_first") = false);
-    module.def("check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
-               py::arg("cosines"), py::arg("sines"), py::arg("image_size"),
-               "Raises ValueError for the first problem with a backprojection's sizes or coefficients.");
+    module.def(
+        "check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
+        py::arg("cosines"), py::arg("sines"), py::arg("image_size"),
+        "Raises ValueError for the first problem with a backprojection's sizes or coefficients.");
     module.def("filter_views", &filterViews, py::arg("views"), py::arg("filtered").noconvert(),
                py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"),
                py::arg("shifts") = py::none());

@@ -52,7 +52,8 @@ std::vector<double> ramp(std::size_t count, double start, double step) {
 }
 
 // The five inputs of a random sinogram of `detectorCount` samples per view.
-std::vector<Matrix> randomScene(int imageSize, int detectorCount, const std::vector<double>& cosines,
+std::vector<Matrix> randomScene(int imageSize, int detectorCount,
+                                const std::vector<double>& cosines,
                                 const std::vector<double>& sines, double interpCode,
                                 std::mt19937_64& random) {
     std::uniform_real_distribution<double> sample(-2, 2);
@@ -150,15 +151,16 @@ std::vector<CallCase> callCases() {
     const std::vector<double> counting = ramp(41, 100, 1);
     for (double c : {0.5, -0.5, -1.5, 0.49999999999999994, -0.49999999999999994, 1e-20, -1e-20}) {
         for (int code : {0, 1}) {
-            cases.push_back(imageCase("boundary_" + std::to_string(cases.size()),
-                                      {column(counting), scalar(c), scalar(0.0), scalar(2), scalar(code)}));
+            cases.push_back(
+                imageCase("boundary_" + std::to_string(cases.size()),
+                          {column(counting), scalar(c), scalar(0.0), scalar(2), scalar(code)}));
         }
     }
     for (double s : {0.1, 0.7, 1.0 / 3.0, 0.49999999999999994}) {
         for (int code : {0, 1}) {
-            cases.push_back(imageCase("stepped_" + std::to_string(cases.size()),
-                                      randomScene(257, 2 * 257 + 3, {0.3, 0.0, -0.5}, {s, s, -s},
-                                                  code, random)));
+            cases.push_back(imageCase(
+                "stepped_" + std::to_string(cases.size()),
+                randomScene(257, 2 * 257 + 3, {0.3, 0.0, -0.5}, {s, s, -s}, code, random)));
         }
     }
     // Tomographic scenes of odd and even sides, and one whose detector is
@@ -172,12 +174,11 @@ std::vector<CallCase> callCases() {
             }
             const std::string suffix = std::to_string(imageSize) + "_" + std::to_string(code);
             cases.push_back(imageCase(
-                "scene_" + suffix,
-                randomScene(imageSize, quelmor::coveringDetectorCount(imageSize), cosines, sines,
-                            code, random)));
-            cases.push_back(imageCase(
-                "short_detector_" + suffix,
-                randomScene(imageSize, imageSize / 3 + 1, cosines, sines, code, random)));
+                "scene_" + suffix, randomScene(imageSize, quelmor::coveringDetectorCount(imageSize),
+                                               cosines, sines, code, random)));
+            cases.push_back(
+                imageCase("short_detector_" + suffix,
+                          randomScene(imageSize, imageSize / 3 + 1, cosines, sines, code, random)));
         }
     }
 

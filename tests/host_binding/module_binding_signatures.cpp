@@ -2,8 +2,8 @@
 // of one C function may not meet in one unit.
 #include <typeinfo>
 
-#include "signatures.h"
 #include "mex_binding.h"
+#include "signatures.h"
 
 Signatures moduleBindingSignatures() {
     return {QUELMOR_HOST_OPERATIONS(QUELMOR_SIGNATURE){"mexFunction",
