@@ -74,7 +74,7 @@ struct Scene {
             sines.push_back(kind.pixelSize * std::sin(v * std::numbers::pi / viewCount));
         }
     }
-    quelmor::SweepJob job(int interpCode) {
+    quelmor::BackprojectionJob job(int interpCode) {
         return {image.data(), projections.data(), detectorCount, cosines.data(),
                 sines.data(), viewCount,          imageSize,     interpCode};
     }
@@ -96,7 +96,7 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
               int interpCode, const SceneKind* kind) {
     Scene& scene = sceneOf(*kind);
     const int imageSize = scene.imageSize;
-    const quelmor::SweepJob job = scene.job(interpCode);
+    const quelmor::BackprojectionJob job = scene.job(interpCode);
     for (auto _ : state) {
         if (threads == 0) {
             variant->sweepColumns(job, 0, imageSize);

@@ -16,3 +16,12 @@ set(CMAKE_FIND_ROOT_PATH /usr/${QUELMOR_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Reproducible, stripped artifacts, as the Linux build's: the linker would
+# stamp the link time into the PE headers, and the static runtime libraries
+# bring ~300 KB of DWARF sections and a COFF symbol table into a Release module.
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
+  set(CMAKE_${kind}_LINKER_FLAGS_RELEASE_INIT "-s")
+  set(CMAKE_${kind}_LINKER_FLAGS_MINSIZEREL_INIT "-s")
+endforeach()

@@ -53,7 +53,7 @@ const char* readScalar(const mxArray* input, const char* emptyMessage, const cha
 
 // Returns the first problem with the five inputs, or nullptr once `call` holds
 // everything the kernel needs but the image.
-const char* readInputs(const mxArray* const inputs[5], quelmor::SweepJob& call) {
+const char* readInputs(const mxArray* const inputs[5], quelmor::BackprojectionJob& call) {
     for (int i = 0; i < 5; ++i) {
         if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
             return notRealDouble[i];
@@ -110,7 +110,7 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
         mexErrMsgTxt("Too many output arguments.");
         return;
     }
-    quelmor::SweepJob call{};
+    quelmor::BackprojectionJob call{};
     if (const char* problem = readInputs(inputs, call)) {
         mexErrMsgTxt(problem);
         return;

@@ -58,7 +58,7 @@ struct Scene {
         projections[5] = INFINITY;
         projections[detectorCount + 5] = -INFINITY;
     }
-    quelmor::SweepJob job(std::vector<double>& image, int interpCode) const {
+    quelmor::BackprojectionJob job(std::vector<double>& image, int interpCode) const {
         image.assign(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
         return {image.data(),   projections.data(), detectorCount,
                 cosines.data(), sines.data(),       static_cast<int>(cosines.size()),
@@ -77,20 +77,20 @@ unsigned runInMode(unsigned mxcsr, const std::function<void()>& sweep) {
 
 struct Entry {
     std::string name;
-    std::function<void(const quelmor::SweepJob&)> run;
+    std::function<void(const quelmor::BackprojectionJob&)> run;
 };
 
 std::vector<Entry> entries() {
     std::vector<Entry> result;
     for (const quelmor::KernelVariant& variant : quelmor::kernelVariants()) {
         if (!variant.isSupported()) continue;
-        result.push_back({std::string(variant.name), [&variant](const quelmor::SweepJob& job) {
+        result.push_back({std::string(variant.name), [&variant](const quelmor::BackprojectionJob& job) {
                               variant.sweepColumns(job, 0, job.imageSize);
                           }});
     }
     result.push_back(
-        {"accumulateViews", [](const quelmor::SweepJob& job) { quelmor::accumulateViews(job); }});
-    result.push_back({"3 threads", [](const quelmor::SweepJob& job) {
+        {"accumulateViews", [](const quelmor::BackprojectionJob& job) { quelmor::accumulateViews(job); }});
+    result.push_back({"3 threads", [](const quelmor::BackprojectionJob& job) {
                           quelmor::accumulateViewsParallel(job, 3);
                       }});
     return result;
@@ -100,12 +100,12 @@ TEST(FloatingPointMode, EveryEntryGivesTheDefaultModesBytesAndRestoresTheCallers
     const Scene scene;
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
         std::vector<double> expected;
-        const quelmor::SweepJob referenceJob = scene.job(expected, code);
+        const quelmor::BackprojectionJob referenceJob = scene.job(expected, code);
         quelmor::findKernelVariant("reference")->sweepColumns(referenceJob, 0, scene.imageSize);
         for (const Entry& entry : entries()) {
             for (const CallerMode& mode : callerModes) {
                 std::vector<double> image;
-                const quelmor::SweepJob job = scene.job(image, code);
+                const quelmor::BackprojectionJob job = scene.job(image, code);
                 const unsigned after = runInMode(mode.mxcsr, [&] { entry.run(job); });
                 EXPECT_EQ(after, mode.mxcsr) << entry.name << ", " << mode.name;
                 EXPECT_TRUE(quelmor::testing::sameBytes(image, expected))

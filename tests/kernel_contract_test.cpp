@@ -14,7 +14,7 @@
 namespace {
 
 using quelmor::KernelVariant;
-using quelmor::SweepJob;
+using quelmor::BackprojectionJob;
 using quelmor::testing::GuardedArray;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -43,7 +43,7 @@ protected:
     std::vector<double> backproject(const Views& views, int imageSize, int interpCode) {
         GuardedArray image(std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
         GuardedArray projections(views.projections), cosines(views.cosines), sines(views.sines);
-        const SweepJob job{image.data(),        projections.data(),
+        const BackprojectionJob job{image.data(),        projections.data(),
                            views.detectorCount, cosines.data(),
                            sines.data(),        static_cast<int>(views.cosines.size()),
                            imageSize,           interpCode};
@@ -69,7 +69,7 @@ TEST_P(KernelContract, DegenerateSizesAndCodesLeaveImageAlone) {
     const Views one{countingSamples(), 7, {0.3}, {0.7}};
     // Side 0: nothing is written, not even through the image pointer.
     double sentinel = 42.0;
-    const SweepJob empty{
+    const BackprojectionJob empty{
         &sentinel, one.projections.data(), 7, one.cosines.data(), one.sines.data(), 1,
         0,         quelmor::InterpLinear};
     GetParam()->sweepColumns(empty, 0, 0);
@@ -211,7 +211,7 @@ TEST_P(KernelContract, NeverReadsBeyondTheViewsColumn) {
     const double sine = -1.75;
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
         std::vector<double> image(81, 0.0);
-        const SweepJob job{image.data(), buffer.data() + 7, 7, &cosine, &sine, 1, 9, code};
+        const BackprojectionJob job{image.data(), buffer.data() + 7, 7, &cosine, &sine, 1, 9, code};
         GetParam()->sweepColumns(job, 0, 9);
         for (double pixel : image) EXPECT_FALSE(std::isnan(pixel));
         EXPECT_EQ(image[0], 0.0);  // the corner sees no detector

@@ -29,7 +29,7 @@
 namespace {
 
 using quelmor::KernelVariant;
-using quelmor::SweepJob;
+using quelmor::BackprojectionJob;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -153,7 +153,7 @@ template <class Sweep>
 std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
     quelmor::testing::GuardedArray image(scenario.startImage), projections(scenario.projections),
         cosines(scenario.cosines), sines(scenario.sines);
-    sweep(SweepJob{image.data(), projections.data(), scenario.detectorCount, cosines.data(),
+    sweep(BackprojectionJob{image.data(), projections.data(), scenario.detectorCount, cosines.data(),
                    sines.data(), static_cast<int>(scenario.cosines.size()), scenario.imageSize,
                    scenario.interpCode});
     EXPECT_TRUE(image.guardsIntact() && projections.guardsIntact() && cosines.guardsIntact() &&
@@ -164,7 +164,7 @@ std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
 
 std::vector<double> variantImage(const KernelVariant& variant, const Scenario& scenario) {
     return guardedImage(
-        scenario, [&](const SweepJob& job) { variant.sweepColumns(job, 0, scenario.imageSize); });
+        scenario, [&](const BackprojectionJob& job) { variant.sweepColumns(job, 0, scenario.imageSize); });
 }
 
 std::vector<double> referenceImage(const Scenario& scenario) {
@@ -312,7 +312,7 @@ TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
             if (!variant.isSupported()) continue;
             for (int split : {1, 3, 8, scenario.imageSize / 2}) {
                 if (split > scenario.imageSize) continue;
-                const std::vector<double> image = guardedImage(scenario, [&](const SweepJob& job) {
+                const std::vector<double> image = guardedImage(scenario, [&](const BackprojectionJob& job) {
                     variant.sweepColumns(job, 0, split);
                     variant.sweepColumns(job, split, scenario.imageSize);
                 });
@@ -329,7 +329,7 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
         const Scenario scenario = maker.make();
         const std::vector<double> expected = referenceImage(scenario);
         for (unsigned threads : {0u, 1u, 2u, 3u, 5u, 16u}) {
-            const std::vector<double> image = guardedImage(scenario, [&](const SweepJob& job) {
+            const std::vector<double> image = guardedImage(scenario, [&](const BackprojectionJob& job) {
                 quelmor::accumulateViewsParallel(job, threads);
             });
             ASSERT_TRUE(sameBytes(image, expected))
@@ -361,7 +361,7 @@ TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
             }
             expected.push_back(referenceImage(scenario));
         }
-        std::vector<SweepJob> jobs;
+        std::vector<BackprojectionJob> jobs;
         for (int j = 0; j < jobCount; ++j) {
             const Scenario& s = scenarios[j];
             jobs.push_back({images[j].data(), s.projections.data(), s.detectorCount,
@@ -405,7 +405,7 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
                     << variant.name << " code " << code;
             }
             const std::vector<double> image = guardedImage(
-                scenario, [](const SweepJob& job) { quelmor::accumulateViewsParallel(job, 2); });
+                scenario, [](const BackprojectionJob& job) { quelmor::accumulateViewsParallel(job, 2); });
             EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
         }
     }
@@ -426,7 +426,7 @@ TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
             std::vector<double> image = scenario.startImage;
             struct Call {
                 const KernelVariant* variant;
-                SweepJob job;
+                BackprojectionJob job;
             } call{&variant,
                    {image.data(), scenario.projections.data(), scenario.detectorCount,
                     scenario.cosines.data(), scenario.sines.data(),

@@ -52,7 +52,7 @@ template <BlockLanes Lanes, class Sampler>
 struct GatheredView {
     static constexpr int rowsPerSource = 1;
     GatheredView() = default;
-    GatheredView(const SweepJob&, std::int32_t, std::int32_t) {}
+    GatheredView(const BackprojectionJob&, std::int32_t, std::int32_t) {}
     GatheredSamples<Lanes> source(const DetectorColumn& view) const {
         return GatheredSamples<Lanes>{view};
     }
@@ -91,7 +91,7 @@ struct ViewPass {
     ViewSamples<Lanes, Sampler> samples[maxViews];
 
     // Views [firstView, firstView + views) through the block at firstColumn.
-    ViewPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, int views)
+    ViewPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView, int views)
         : views(views), shape(detectorColumn(job, firstView)) {
         const double centerOffset = centerOffsetOf(job.imageSize);
         const Real column =
@@ -196,7 +196,7 @@ template <class Lanes>
 inline constexpr ViewKind gatheredKind = static_cast<ViewKind>(plansOf<Lanes>.size());
 
 template <BlockLanes Lanes, class Sampler, bool windows>
-ViewKind viewKind(const SweepJob& job, std::int32_t view) {
+ViewKind viewKind(const BackprojectionJob& job, std::int32_t view) {
     if constexpr (windows) {
         ViewKind kind = gatheredKind<Lanes>;
         // The first plan that covers the view.
@@ -225,7 +225,7 @@ std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t
 
 // One pass of `views` views of one kind from `firstView` through a block.
 template <BlockLanes Lanes, class Sampler, bool windows>
-void runPass(const SweepJob& job, std::int32_t firstColumn, std::int32_t firstView, int views,
+void runPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView, int views,
              ViewKind kind, double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
     if constexpr (windows) {
         const bool windowed = [&]<std::size_t... i>(std::index_sequence<i...>) {
@@ -269,7 +269,7 @@ std::int32_t viewsPerChunk(std::int32_t detectorCount) {
 // coefficients allow (windowed_samples.h) and gathered where they do not; a
 // pass carries views of one kind, and views still reach each pixel in order.
 template <BlockLanes Lanes, bool windows>
-void blockedSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     constexpr int width = Lanes::width;
     const std::ptrdiff_t imageSize = job.imageSize;
     const std::int32_t chunkViews = viewsPerChunk<Lanes>(job.detectorCount);

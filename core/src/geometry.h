@@ -29,7 +29,7 @@ struct DetectorColumn {
     double endCoordinate;
 };
 
-inline DetectorColumn detectorColumn(const SweepJob& job, std::int32_t view) {
+inline DetectorColumn detectorColumn(const BackprojectionJob& job, std::int32_t view) {
     // Coordinate 0 falls on sample count/2, not (count-1)/2.
     const std::int32_t center = job.detectorCount / 2;
     return DetectorColumn{

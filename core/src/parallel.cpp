@@ -24,7 +24,7 @@ std::int32_t blockColumns() {
 }
 
 // Image columns [first, end) of the job, zeroed first where `start` asks.
-void sweepPart(const KernelVariant& variant, const SweepJob& job, std::int32_t first,
+void sweepPart(const KernelVariant& variant, const BackprojectionJob& job, std::int32_t first,
                std::int32_t end, ImageStart start) {
     if (start == ImageStart::zeroed && end > first) {
         const std::ptrdiff_t side = job.imageSize;
@@ -33,7 +33,7 @@ void sweepPart(const KernelVariant& variant, const SweepJob& job, std::int32_t f
     variant.sweepColumns(job, first, end);
 }
 
-void sweepSplit(const SweepJob& job, unsigned threadCount, const KernelVariant& chosen,
+void sweepSplit(const BackprojectionJob& job, unsigned threadCount, const KernelVariant& chosen,
                 ImageStart start) {
     const std::int64_t block = blockColumns();
     const std::int64_t columns = std::max<std::int32_t>(job.imageSize, 0);
@@ -56,18 +56,18 @@ void sweepSplit(const SweepJob& job, unsigned threadCount, const KernelVariant& 
 
 }  // namespace
 
-void accumulateViewsParallel(const SweepJob& job, unsigned threadCount,
+void accumulateViewsParallel(const BackprojectionJob& job, unsigned threadCount,
                              const KernelVariant* variant) {
     sweepSplit(job, threadsToUse(threadCount), variant ? *variant : bestKernelVariant(),
                ImageStart::asGiven);
 }
 
-void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCount,
+void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned threadCount,
                              const KernelVariant* variant, ImageStart start) {
     const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
     threadCount = threadsToUse(threadCount);
     if (jobs.size() < threadCount) {
-        for (const SweepJob& job : jobs) sweepSplit(job, threadCount, chosen, start);
+        for (const BackprojectionJob& job : jobs) sweepSplit(job, threadCount, chosen, start);
         return;
     }
     std::atomic<std::size_t> nextJob{0};

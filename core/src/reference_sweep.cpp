@@ -9,7 +9,7 @@
 namespace quelmor::detail {
 namespace {
 
-void referenceSweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+void referenceSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
     const double centerOffset = centerOffsetOf(job.imageSize);
     const std::ptrdiff_t imageSize = job.imageSize;
     withSampler(job.interpCode, [&](auto sampler) {

@@ -11,7 +11,7 @@ namespace quelmor::detail {
 
 // Adds every view into image columns [firstColumn, endColumn), in whatever
 // floating-point mode the thread is in.
-using SweepFn = void (*)(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn);
+using SweepFn = void (*)(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn);
 
 struct SweepKernel {
     SweepFn sweepInThreadMode;

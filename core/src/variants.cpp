@@ -55,7 +55,7 @@ bool KernelVariant::isSupported() const {
     return true;
 }
 
-void KernelVariant::sweepColumns(const SweepJob& job, std::int32_t firstColumn,
+void KernelVariant::sweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
                                  std::int32_t endColumn) const {
     const detail::DefaultFloatingPointMode mode;
     kernel->sweepInThreadMode(job, firstColumn, endColumn);
@@ -79,7 +79,7 @@ const KernelVariant& bestKernelVariant() {
     return compiledVariants[0];
 }
 
-void accumulateViews(const SweepJob& job) {
+void accumulateViews(const BackprojectionJob& job) {
     bestKernelVariant().sweepColumns(job, 0, job.imageSize);
 }
 

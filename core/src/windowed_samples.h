@@ -65,7 +65,7 @@ inline constexpr double largestWindowedSine = 1024.0;
 // gathers where its windows measured slower (a `windowed<Sampler>` constant
 // says which samplers they window).
 template <WindowLanes Lanes, class Sampler, int rows, int parts>
-bool windowsCover(const SweepJob& job, std::int32_t view) {
+bool windowsCover(const BackprojectionJob& job, std::int32_t view) {
     if constexpr (requires { Lanes::template windowed<Sampler>; }) {
         if (!Lanes::template windowed<Sampler>) return false;
     }
@@ -180,7 +180,7 @@ struct WindowedView {
     std::int64_t count;
 
     WindowedView() = default;
-    WindowedView(const SweepJob& job, std::int32_t view, std::int32_t firstColumn)
+    WindowedView(const BackprojectionJob& job, std::int32_t view, std::int32_t firstColumn)
         : biasedCenterBits(__builtin_bit_cast(
               std::int64_t, positionBias + static_cast<double>(job.detectorCount / 2))),
           count(job.detectorCount) {

@@ -78,7 +78,7 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
         "images must have shape (slices, size, size)");
     require(images.writeable(), "images must be writeable");
 
-    std::vector<quelmor::SweepJob> jobs;
+    std::vector<quelmor::BackprojectionJob> jobs;
     for (std::int64_t s = 0; s < slices; ++s) {
         jobs.push_back({images.mutable_data(s), stack.data(s),
                         static_cast<std::int32_t>(detectorCount), cosines.data(), sines.data(),

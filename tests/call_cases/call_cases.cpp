@@ -28,7 +28,7 @@ Matrix referenceImage(const std::vector<Matrix>& inputs) {
     const auto imageSize = static_cast<std::int32_t>(inputs[3].values[0]);
     Matrix image = square(static_cast<std::uint32_t>(imageSize),
                           std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
-    const quelmor::SweepJob job{image.values.data(),
+    const quelmor::BackprojectionJob job{image.values.data(),
                                 inputs[0].values.data(),
                                 static_cast<std::int32_t>(inputs[0].rows),
                                 inputs[1].values.data(),

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // The module's image is the reference sweep's.
         std::vector<double> expected(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-        const quelmor::SweepJob job{
+        const quelmor::BackprojectionJob job{
             expected.data(),
             mxGetPr(inputs[0]),
             static_cast<std::int32_t>(mxGetM(inputs[0])),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails unless a Windows build's module is a DLL of its platform's PE format
 # (PE32 for 32-bit, PE32+ for 64-bit), exports mexFunction alone, undecorated,
-# and imports only libmx.dll, libmex.dll, msvcrt.dll and KERNEL32.dll.
+# imports only libmx.dll, libmex.dll, msvcrt.dll and KERNEL32.dll, and is
+# reproducible and stripped: zero link timestamps and no debug sections.
 #
 #   check_dll_headers.sh BUILD_DIR
 set -euo pipefail
@@ -31,4 +32,19 @@ imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort | tr '\n' ' ')
 [ "$imports" = "KERNEL32.dll libmex.dll libmx.dll msvcrt.dll " ] ||
   fail "imports '$imports', expected KERNEL32.dll libmex.dll libmx.dll msvcrt.dll"
 
-echo "check_dll_headers: $module: ${platform[pe_format]} DLL, exports mexFunction, imports $imports"
+# The linker stamps the link time in the COFF header and the export
+# directory unless told not to, so two builds of one commit would differ.
+# The COFF header's TimeDateStamp: 4 bytes, 8 past the PE header, whose
+# offset is at 0x3c (objdump prints it only as a local date).
+u32() { od -An -tu4 -j "$1" -N4 "$module" | tr -d ' '; }
+coff_stamp=$(u32 $(($(u32 60) + 8)))
+[ "$coff_stamp" = 0 ] || fail "COFF header carries a link timestamp: $coff_stamp"
+export_stamp=$(sed -n 's/^Time\/Date stamp\s*//p' <<<"$headers")
+[ "$export_stamp" = 0 ] || fail "export directory carries a timestamp: $export_stamp"
+# The static runtime libraries bring DWARF sections that a release module
+# does without (the presets build Release).
+debug=$("$objdump" -h "$module" | awk '$2 ~ /^\.debug/ {print $2}' | tr '\n' ' ')
+[ -z "$debug" ] || fail "carries debug sections: $debug"
+
+echo "check_dll_headers: $module: ${platform[pe_format]} DLL, exports mexFunction, imports ${imports% }," \
+  "no timestamps, no debug sections"

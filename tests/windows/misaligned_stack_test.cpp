@@ -54,7 +54,7 @@ struct Scene {
         for (int i = 0; i < viewCount * detectorCount; ++i)
             projections.push_back(std::sin(0.37 * i));
     }
-    quelmor::SweepJob job(std::vector<double>& image, int interpCode) const {
+    quelmor::BackprojectionJob job(std::vector<double>& image, int interpCode) const {
         image.assign(imageSize * imageSize, 0.0);
         return {image.data(), projections.data(), detectorCount, cosines.data(),
                 sines.data(), viewCount,          imageSize,     interpCode};
@@ -63,7 +63,7 @@ struct Scene {
 
 struct VariantCall {
     const quelmor::KernelVariant* variant;
-    quelmor::SweepJob job;
+    quelmor::BackprojectionJob job;
 };
 void sweepEveryColumn(void* context) {
     auto* call = static_cast<VariantCall*>(context);

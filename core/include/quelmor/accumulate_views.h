@@ -12,7 +12,7 @@ enum InterpCode : std::int32_t {
 };
 
 // The arguments of one accumulateViews call.
-struct SweepJob {
+struct BackprojectionJob {
     double* image;
     const double* projections;
     std::int32_t detectorCount;
@@ -33,6 +33,6 @@ struct SweepJob {
 // input makes the kernel touch memory outside the view's own column.
 //
 // Single-threaded; picks the fastest kernel variant the processor supports.
-void accumulateViews(const SweepJob& job);
+void accumulateViews(const BackprojectionJob& job);
 
 }  // namespace quelmor

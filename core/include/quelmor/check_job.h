@@ -29,7 +29,7 @@ struct JobRequest {
     const double* sines;
 };
 
-// The first problem with `request`, or JobProblem::none when a SweepJob may
+// The first problem with `request`, or JobProblem::none when a BackprojectionJob may
 // be made from it. Allocates nothing and throws nothing, so a host may call it
 // with an error jump pending.
 JobProblem checkJob(const JobRequest& request);

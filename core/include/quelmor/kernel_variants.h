@@ -74,7 +74,7 @@ struct KernelVariant {
     // independent, so disjoint ranges may run on separate threads. Runs in the
     // default floating-point mode whatever the calling thread's mode, and
     // leaves that mode as it found it.
-    void sweepColumns(const SweepJob& job, std::int32_t firstColumn, std::int32_t endColumn) const;
+    void sweepColumns(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn) const;
 
     // Neighbouring columns one vector holds; a column range starting at a
     // multiple of it never splits a vector.

@@ -11,7 +11,7 @@ namespace quelmor {
 
 // threadCount 0 means one thread per hardware core; variant nullptr means
 // bestKernelVariant().
-void accumulateViewsParallel(const SweepJob& job, unsigned threadCount = 0,
+void accumulateViewsParallel(const BackprojectionJob& job, unsigned threadCount = 0,
                              const KernelVariant* variant = nullptr);
 
 // What the stack entry finds in each job's image before it adds the views.
@@ -29,7 +29,7 @@ enum class ImageStart {
 // accumulateViews would make it. With at least as many jobs as threads each
 // thread takes whole jobs in turn; with fewer, the jobs run one after another,
 // each split across all the threads. The images must not overlap.
-void accumulateStackParallel(std::span<const SweepJob> jobs, unsigned threadCount = 0,
+void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned threadCount = 0,
                              const KernelVariant* variant = nullptr,
                              ImageStart start = ImageStart::asGiven);
 
