@@ -13,6 +13,9 @@ while IFS='=' read -r key value; do platform[$key]=$value; done <"$build/quelmor
 objdump=${platform[objdump]}
 module=$build/host/Quelmor${platform[module_suffix]}
 fail() { echo "check_dll_headers: $module: $1" >&2; exit 1; }
+# CMake keeps a build folder's cached link flags when the toolchain file's change.
+stale="(a build folder configured before cmake/mingw-common.cmake's link flags: configure it with --fresh)"
+
 [ -f "$module" ] || fail "not built"
 headers=$("$objdump" -p "$module")
 
@@ -32,19 +35,17 @@ imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort | tr '\n' ' ')
 [ "$imports" = "KERNEL32.dll libmex.dll libmx.dll msvcrt.dll " ] ||
   fail "imports '$imports', expected KERNEL32.dll libmex.dll libmx.dll msvcrt.dll"
 
-# The linker stamps the link time in the COFF header and the export
-# directory unless told not to, so two builds of one commit would differ.
-# The COFF header's TimeDateStamp: 4 bytes, 8 past the PE header, whose
-# offset is at 0x3c (objdump prints it only as a local date).
+# Reproducible: no link time in the COFF header or the export directory. The
+# COFF header's TimeDateStamp lies 8 bytes past the PE header, whose offset is
+# at 0x3c (objdump shows it only as a local date).
 u32() { od -An -tu4 -j "$1" -N4 "$module" | tr -d ' '; }
 coff_stamp=$(u32 $(($(u32 60) + 8)))
-[ "$coff_stamp" = 0 ] || fail "COFF header carries a link timestamp: $coff_stamp"
+[ "$coff_stamp" = 0 ] || fail "COFF header carries a link timestamp: $coff_stamp $stale"
 export_stamp=$(sed -n 's/^Time\/Date stamp\s*//p' <<<"$headers")
-[ "$export_stamp" = 0 ] || fail "export directory carries a timestamp: $export_stamp"
-# The static runtime libraries bring DWARF sections that a release module
-# does without (the presets build Release).
-debug=$("$objdump" -h "$module" | awk '$2 ~ /^\.debug/ {print $2}' | tr '\n' ' ')
-[ -z "$debug" ] || fail "carries debug sections: $debug"
+[ "$export_stamp" = 0 ] || fail "export directory carries a timestamp: $export_stamp $stale"
+# Stripped: the static runtime's DWARF has no place in a Release module.
+debug=$("$objdump" -h "$module" | awk '$2 ~ /^\.debug/ {print $2}' | paste -sd ' ' -)
+[ -z "$debug" ] || fail "carries debug sections: $debug $stale"
 
 echo "check_dll_headers: $module: ${platform[pe_format]} DLL, exports mexFunction, imports ${imports% }," \
   "no timestamps, no debug sections"
