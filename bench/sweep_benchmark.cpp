@@ -99,7 +99,7 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
     const quelmor::BackprojectionJob job = scene.job(interpCode);
     for (auto _ : state) {
         if (threads == 0) {
-            variant->sweepColumns(job, 0, imageSize);
+            variant->backprojectColumns(job, 0, imageSize);
         } else {
             quelmor::accumulateViewsParallel(job, threads, variant);
         }

@@ -1,10 +1,12 @@
-// The image does not depend on the caller's floating-point mode: a caller
-// that flushes subnormals to zero or rounds in another direction gets the
-// default mode's bytes, and finds its own mode unchanged after the call.
+// The image and the sinogram do not depend on the caller's floating-point
+// mode: a caller that flushes subnormals to zero or rounds in another
+// direction gets the default mode's bytes, and finds its own mode unchanged
+// after the call.
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -84,16 +86,96 @@ std::vector<Entry> entries() {
     std::vector<Entry> result;
     for (const quelmor::KernelVariant& variant : quelmor::kernelVariants()) {
         if (!variant.isSupported()) continue;
-        result.push_back({std::string(variant.name), [&variant](const quelmor::BackprojectionJob& job) {
-                              variant.sweepColumns(job, 0, job.imageSize);
-                          }});
+        result.push_back(
+            {std::string(variant.name), [&variant](const quelmor::BackprojectionJob& job) {
+                 variant.backprojectColumns(job, 0, job.imageSize);
+             }});
     }
-    result.push_back(
-        {"accumulateViews", [](const quelmor::BackprojectionJob& job) { quelmor::accumulateViews(job); }});
+    result.push_back({"accumulateViews", [](const quelmor::BackprojectionJob& job) {
+                          quelmor::accumulateViews(job);
+                      }});
     result.push_back({"3 threads", [](const quelmor::BackprojectionJob& job) {
                           quelmor::accumulateViewsParallel(job, 3);
                       }});
     return result;
+}
+
+// The projection's entries: each variant on one image and on a pack of two
+// slices of it, the single-threaded dispatch and the threaded entry.
+struct ProjectionEntry {
+    std::string name;
+    std::function<void(const quelmor::ProjectionJob&)> run;
+};
+
+std::vector<ProjectionEntry> projectionEntries() {
+    std::vector<ProjectionEntry> result;
+    for (const quelmor::KernelVariant& variant : quelmor::kernelVariants()) {
+        if (!variant.isSupported()) continue;
+        result.push_back({std::string(variant.name), [&variant](const quelmor::ProjectionJob& job) {
+                              variant.projectViews(job, 0, job.viewCount);
+                          }});
+        if (variant.sliceWidth() > 1) {
+            result.push_back({std::string(variant.name) + " slices",
+                              [&variant](const quelmor::ProjectionJob& job) {
+                                  // Two slices of one image: both sinograms must match.
+                                  std::vector<double> second(
+                                      job.sinogram,
+                                      job.sinogram + job.detectorCount * job.viewCount);
+                                  quelmor::ProjectionJob other = job;
+                                  other.sinogram = second.data();
+                                  const quelmor::ProjectionJob pack[] = {job, other};
+                                  std::vector<double> interleaved(
+                                      static_cast<std::size_t>(variant.sliceWidth()) *
+                                      job.imageSize * job.imageSize);
+                                  std::vector<double> scratch(variant.sliceScratchSize(job));
+                                  variant.interleaveSlices(pack, interleaved.data());
+                                  variant.projectSlices(pack, interleaved.data(), 0, job.viewCount,
+                                                        scratch.data());
+                                  // Compared without floating-point instructions, which would
+                                  // raise flags in the caller's mode.
+                                  if (std::memcmp(second.data(), job.sinogram,
+                                                  second.size() * sizeof(double)) != 0)
+                                      job.sinogram[0] = 12345.0;  // shows as a mismatch
+                              }});
+        }
+    }
+    result.push_back(
+        {"projectViews", [](const quelmor::ProjectionJob& job) { quelmor::projectViews(job); }});
+    result.push_back({"3 threads", [](const quelmor::ProjectionJob& job) {
+                          quelmor::projectViewsParallel(job, 3);
+                      }});
+    return result;
+}
+
+TEST(FloatingPointMode, EveryProjectionGivesTheDefaultModesBytesAndRestoresTheCallersMode) {
+    const Scene scene;
+    // The image: the views' samples in turn, subnormal and infinite ones included.
+    std::vector<double> image(static_cast<std::size_t>(scene.imageSize) * scene.imageSize);
+    for (std::size_t p = 0; p < image.size(); ++p)
+        image[p] = scene.projections[p % scene.projections.size()];
+    auto job = [&](std::vector<double>& sinogram, int code) {
+        sinogram.assign(scene.projections.size(), 0.0);
+        return quelmor::ProjectionJob{sinogram.data(),     image.data(),
+                                      scene.detectorCount, scene.cosines.data(),
+                                      scene.sines.data(),  static_cast<int>(scene.cosines.size()),
+                                      scene.imageSize,     code};
+    };
+    for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
+        std::vector<double> expected;
+        const quelmor::ProjectionJob referenceJob = job(expected, code);
+        quelmor::findKernelVariant("reference")
+            ->projectViews(referenceJob, 0, referenceJob.viewCount);
+        for (const ProjectionEntry& entry : projectionEntries()) {
+            for (const CallerMode& mode : callerModes) {
+                std::vector<double> sinogram;
+                const quelmor::ProjectionJob call = job(sinogram, code);
+                const unsigned after = runInMode(mode.mxcsr, [&] { entry.run(call); });
+                EXPECT_EQ(after, mode.mxcsr) << entry.name << ", " << mode.name;
+                EXPECT_TRUE(quelmor::testing::sameBytes(sinogram, expected))
+                    << entry.name << ", " << mode.name << ", code " << code;
+            }
+        }
+    }
 }
 
 TEST(FloatingPointMode, EveryEntryGivesTheDefaultModesBytesAndRestoresTheCallersMode) {
@@ -101,7 +183,8 @@ TEST(FloatingPointMode, EveryEntryGivesTheDefaultModesBytesAndRestoresTheCallers
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
         std::vector<double> expected;
         const quelmor::BackprojectionJob referenceJob = scene.job(expected, code);
-        quelmor::findKernelVariant("reference")->sweepColumns(referenceJob, 0, scene.imageSize);
+        quelmor::findKernelVariant("reference")
+            ->backprojectColumns(referenceJob, 0, scene.imageSize);
         for (const Entry& entry : entries()) {
             for (const CallerMode& mode : callerModes) {
                 std::vector<double> image;

@@ -1,20 +1,29 @@
 // The kernel's contract, checked on every variant this processor runs: the
 // geometry, the samplers' rounding and the handling of coordinates off the
-// detector. (The worked examples are in the table of call cases.)
+// detector, and the projection as the backprojection's exact transpose.
+// (The worked examples are in the table of call cases.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel_buffers.h"
 #include "quelmor/accumulate_views.h"
+#include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
+#include "quelmor/project_views.h"
 
 namespace {
 
-using quelmor::KernelVariant;
 using quelmor::BackprojectionJob;
+using quelmor::KernelVariant;
+using quelmor::ProjectionJob;
 using quelmor::testing::GuardedArray;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -44,10 +53,10 @@ protected:
         GuardedArray image(std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
         GuardedArray projections(views.projections), cosines(views.cosines), sines(views.sines);
         const BackprojectionJob job{image.data(),        projections.data(),
-                           views.detectorCount, cosines.data(),
-                           sines.data(),        static_cast<int>(views.cosines.size()),
-                           imageSize,           interpCode};
-        GetParam()->sweepColumns(job, 0, imageSize);
+                                    views.detectorCount, cosines.data(),
+                                    sines.data(),        static_cast<int>(views.cosines.size()),
+                                    imageSize,           interpCode};
+        GetParam()->backprojectColumns(job, 0, imageSize);
         EXPECT_TRUE(image.guardsIntact()) << "a write outside the image";
         return image.values();
     }
@@ -72,7 +81,7 @@ TEST_P(KernelContract, DegenerateSizesAndCodesLeaveImageAlone) {
     const BackprojectionJob empty{
         &sentinel, one.projections.data(), 7, one.cosines.data(), one.sines.data(), 1,
         0,         quelmor::InterpLinear};
-    GetParam()->sweepColumns(empty, 0, 0);
+    GetParam()->backprojectColumns(empty, 0, 0);
     EXPECT_EQ(sentinel, 42.0);
 
     EXPECT_EQ(backproject({{}, 7, {}, {}}, 5, quelmor::InterpNearest),
@@ -212,10 +221,200 @@ TEST_P(KernelContract, NeverReadsBeyondTheViewsColumn) {
     for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
         std::vector<double> image(81, 0.0);
         const BackprojectionJob job{image.data(), buffer.data() + 7, 7, &cosine, &sine, 1, 9, code};
-        GetParam()->sweepColumns(job, 0, 9);
+        GetParam()->backprojectColumns(job, 0, 9);
         for (double pixel : image) EXPECT_FALSE(std::isnan(pixel));
         EXPECT_EQ(image[0], 0.0);  // the corner sees no detector
     }
+}
+
+// The projection's side. A view set with its detector, for probing.
+struct Geometry {
+    int imageSize;
+    int detectorCount;
+    std::vector<double> cosines, sines;
+    std::string describe() const {
+        std::string text = "side " + std::to_string(imageSize) + ", detectors " +
+                           std::to_string(detectorCount) + ", views";
+        for (std::size_t v = 0; v < cosines.size(); ++v)
+            text += " (" + std::to_string(cosines[v]) + ", " + std::to_string(sines[v]) + ")";
+        return text;
+    }
+};
+
+// `sinogram` plus the variant's projection of `image`, every array guarded.
+std::vector<double> projectWith(const KernelVariant& variant, const Geometry& geometry,
+                                const std::vector<double>& image, std::vector<double> sinogram,
+                                int interpCode) {
+    GuardedArray guardedSinogram(sinogram), guardedImage(image), cosines(geometry.cosines),
+        sines(geometry.sines);
+    const int views = static_cast<int>(geometry.cosines.size());
+    const ProjectionJob job{guardedSinogram.data(), guardedImage.data(), geometry.detectorCount,
+                            cosines.data(),         sines.data(),        views,
+                            geometry.imageSize,     interpCode};
+    variant.projectViews(job, 0, views);
+    EXPECT_TRUE(guardedSinogram.guardsIntact()) << "a write outside the sinogram";
+    return guardedSinogram.values();
+}
+
+std::vector<double> backprojectWith(const KernelVariant& variant, const Geometry& geometry,
+                                    const std::vector<double>& sinogram, int interpCode) {
+    std::vector<double> image(static_cast<std::size_t>(geometry.imageSize) * geometry.imageSize);
+    const BackprojectionJob job{image.data(),           sinogram.data(),
+                                geometry.detectorCount, geometry.cosines.data(),
+                                geometry.sines.data(),  static_cast<int>(geometry.cosines.size()),
+                                geometry.imageSize,     interpCode};
+    variant.backprojectColumns(job, 0, geometry.imageSize);
+    return image;
+}
+
+class ProjectionContract : public ::testing::TestWithParam<const KernelVariant*> {
+protected:
+    // The projection's matrix, probed with unit images, against the
+    // backprojection's (the reference's), probed with unit sinograms: entry
+    // (sample, pixel) of one is entry (pixel, sample) of the other, bit for bit.
+    void expectTransposes(const Geometry& geometry) {
+        const KernelVariant& reference = *quelmor::findKernelVariant("reference");
+        const std::size_t pixels =
+            static_cast<std::size_t>(geometry.imageSize) * geometry.imageSize;
+        const std::size_t samples = geometry.cosines.size() * geometry.detectorCount;
+        for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
+            std::vector<std::vector<double>> projected;  // [pixel][sample]
+            for (std::size_t p = 0; p < pixels; ++p) {
+                std::vector<double> unit(pixels, 0.0);
+                unit[p] = 1.0;
+                projected.push_back(
+                    projectWith(*GetParam(), geometry, unit, std::vector<double>(samples), code));
+            }
+            for (std::size_t b = 0; b < samples; ++b) {
+                std::vector<double> unit(samples, 0.0);
+                unit[b] = 1.0;
+                const std::vector<double> image = backprojectWith(reference, geometry, unit, code);
+                for (std::size_t p = 0; p < pixels; ++p) {
+                    ASSERT_TRUE(quelmor::testing::sameBytes(&projected[p][b], &image[p], 1))
+                        << "code " << code << ", pixel " << p << ", sample " << b << ": projected "
+                        << projected[p][b] << ", backprojected " << image[p] << "; "
+                        << geometry.describe();
+                }
+            }
+        }
+    }
+};
+
+constexpr double quarterTurn = std::numbers::pi / 4;
+
+TEST_P(ProjectionContract, MatrixIsTheBackprojectionsTransposed) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> angle(0, 2 * std::numbers::pi);
+    for (int imageSize : {1, 2, 3, 4, 5, 8, 9}) {
+        for (double pixelSize : {0.6, 1.0, 2.5}) {
+            for (int extra : {-3, 0, 1}) {  // too short, covering, and even and odd counts
+                Geometry geometry{
+                    imageSize,
+                    std::max(1, quelmor::coveringDetectorCount(imageSize, pixelSize) + extra),
+                    {},
+                    {}};
+                for (double a : {0.0, quarterTurn, 2 * quarterTurn, 3 * quarterTurn, angle(random),
+                                 angle(random), angle(random), angle(random), angle(random)}) {
+                    geometry.cosines.push_back(pixelSize * std::cos(a));
+                    geometry.sines.push_back(pixelSize * std::sin(a));
+                }
+                expectTransposes(geometry);
+            }
+        }
+    }
+}
+
+TEST_P(ProjectionContract, TiesAndDetectorEndsTransposeToo) {
+    // Side 3: pixel (k, 2) has t = c exactly when s = 0, so these put
+    // coordinates on the nearest sampler's ties, on whole numbers and on
+    // both ends of a 7-sample detector (coordinates -3 .. 3).
+    for (double c : {0.5, -0.5, justBelowHalf, -justBelowHalf, 1.5, 3.0, 3.5, -3.5, -4.0, 2.75}) {
+        expectTransposes({3, 7, {c, -c}, {0.0, 0.0}});
+        expectTransposes({3, 6, {c}, {0.0}});
+    }
+    // Stepped chains on ties down a column.
+    expectTransposes({6, 9, {0.0, 0.0, 0.5}, {0.5, -1.5, 0.25}});
+}
+
+TEST_P(ProjectionContract, NearestTiesGoUp) {
+    // Seven samples, center sample 3; pixel (0, 2) of a side-3 image has t = c.
+    for (auto [c, sample] : {std::pair{0.5, 4}, {-0.5, 3}, {justBelowHalf, 4}, {-1.5, 2}}) {
+        std::vector<double> image(9, 0.0);
+        image[6] = 5.0;
+        std::vector<double> expected(7, 0.0);
+        expected[sample] = 5.0;
+        EXPECT_EQ(projectWith(*GetParam(), {3, 7, {c}, {0.0}}, image, std::vector<double>(7),
+                              quelmor::InterpNearest),
+                  expected)
+            << "t = " << c;
+    }
+}
+
+TEST_P(ProjectionContract, AdjointIdentityHoldsOnLargeRandomInputs) {
+    // <A x, y> = <x, B y>: the same products summed in another order.
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> value(-1, 1), angle(0, std::numbers::pi);
+    Geometry geometry{160, quelmor::coveringDetectorCount(160), {}, {}};
+    for (int v = 0; v < 60; ++v) {
+        const double a = angle(random);
+        geometry.cosines.push_back(std::cos(a));
+        geometry.sines.push_back(std::sin(a));
+    }
+    std::vector<double> x(160 * 160), y(geometry.cosines.size() * geometry.detectorCount);
+    for (double& pixel : x) pixel = value(random);
+    for (double& sample : y) sample = value(random);
+    for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
+        const std::vector<double> ax =
+            projectWith(*GetParam(), geometry, x, std::vector<double>(y.size()), code);
+        const std::vector<double> by = backprojectWith(*GetParam(), geometry, y, code);
+        long double left = 0, right = 0, scale = 0;
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            left += static_cast<long double>(ax[i]) * y[i];
+            scale += std::abs(static_cast<long double>(ax[i]) * y[i]);
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) right += static_cast<long double>(x[i]) * by[i];
+        EXPECT_LE(std::abs(static_cast<double>(left - right)), 1e-13 * static_cast<double>(scale))
+            << "code " << code << ": " << static_cast<double>(left) << " vs "
+            << static_cast<double>(right);
+    }
+}
+
+TEST_P(ProjectionContract, NothingLandsFromNonFiniteCoordinatesOrOtherCodes) {
+    // Coefficients that make every coordinate infinite or NaN, and codes that
+    // are no sampler: the sinogram keeps its bytes, -0.0 and NaN included.
+    // (Samples off the detector are the matrix test's, with short detectors.)
+    const std::vector<double> start = {-0.0, 1.0, nan, 2.0, -0.0, 3.0, 4.0};
+    const std::vector<double> image(25, 1.0);
+    for (auto [c, s] :
+         {std::pair{inf, 0.0}, {-inf, 0.5}, {nan, 0.0}, {0.5, nan}, {0.0, inf}, {inf, -inf}}) {
+        for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
+            const auto sinogram = projectWith(*GetParam(), {5, 7, {c}, {s}}, image, start, code);
+            EXPECT_TRUE(quelmor::testing::sameBytes(sinogram, start)) << "c " << c << ", s " << s;
+        }
+    }
+    for (int code : {2, -1, 7}) {
+        const auto sinogram = projectWith(*GetParam(), {5, 7, {0.3}, {0.7}}, image, start, code);
+        EXPECT_TRUE(quelmor::testing::sameBytes(sinogram, start)) << "code " << code;
+    }
+    // No pixels, or no detector: nothing is touched.
+    double sentinel = 42.0;
+    const double c = 0.3, s = 0.7;
+    GetParam()->projectViews({&sentinel, nullptr, 1, &c, &s, 1, 0, quelmor::InterpLinear}, 0, 1);
+    EXPECT_EQ(sentinel, 42.0);
+    EXPECT_EQ(projectWith(*GetParam(), {4, 0, {0.6}, {0.8}}, std::vector<double>(16, 1.0), {},
+                          quelmor::InterpLinear),
+              std::vector<double>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVariant, ProjectionContract, ::testing::ValuesIn(runnableVariants()),
+                         [](const auto& info) { return std::string(info.param->name); });
+
+TEST(ProjectViews, AddsIntoTheSinogramItIsGiven) {
+    // Side 1, one view of five samples: the pixel lands on the center sample.
+    const double pixel = 2.0, c = 0.6, s = 0.8;
+    std::vector<double> sinogram(5, 0.5);
+    quelmor::projectViews({sinogram.data(), &pixel, 5, &c, &s, 1, 1, quelmor::InterpNearest});
+    EXPECT_EQ(sinogram, (std::vector<double>{0.5, 0.5, 2.5, 0.5, 0.5}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryVariant, KernelContract, ::testing::ValuesIn(runnableVariants()),

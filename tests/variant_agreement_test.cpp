@@ -1,10 +1,11 @@
-// Every variant, and the threaded entry at several thread counts, must give
-// the reference sweep's image byte for byte. Geometries are random and
+// Every variant, and the threaded entries at several thread counts, must give
+// the reference's image, and the reference's sinogram, byte for byte. Geometries are random and
 // adversarial: sides around the vector widths, coefficients near 0 and +-1,
 // coordinates on rounding boundaries, detectors too small for the image,
 // non-finite samples and coefficients, and an image that is not all zeros.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -28,8 +29,9 @@
 
 namespace {
 
-using quelmor::KernelVariant;
 using quelmor::BackprojectionJob;
+using quelmor::KernelVariant;
+using quelmor::ProjectionJob;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -153,9 +155,9 @@ template <class Sweep>
 std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
     quelmor::testing::GuardedArray image(scenario.startImage), projections(scenario.projections),
         cosines(scenario.cosines), sines(scenario.sines);
-    sweep(BackprojectionJob{image.data(), projections.data(), scenario.detectorCount, cosines.data(),
-                   sines.data(), static_cast<int>(scenario.cosines.size()), scenario.imageSize,
-                   scenario.interpCode});
+    sweep(BackprojectionJob{image.data(), projections.data(), scenario.detectorCount,
+                            cosines.data(), sines.data(), static_cast<int>(scenario.cosines.size()),
+                            scenario.imageSize, scenario.interpCode});
     EXPECT_TRUE(image.guardsIntact() && projections.guardsIntact() && cosines.guardsIntact() &&
                 sines.guardsIntact())
         << "a write outside the arrays: " << scenario.describe();
@@ -163,12 +165,37 @@ std::vector<double> guardedImage(const Scenario& scenario, Sweep&& sweep) {
 }
 
 std::vector<double> variantImage(const KernelVariant& variant, const Scenario& scenario) {
-    return guardedImage(
-        scenario, [&](const BackprojectionJob& job) { variant.sweepColumns(job, 0, scenario.imageSize); });
+    return guardedImage(scenario, [&](const BackprojectionJob& job) {
+        variant.backprojectColumns(job, 0, scenario.imageSize);
+    });
 }
 
 std::vector<double> referenceImage(const Scenario& scenario) {
     return variantImage(*quelmor::findKernelVariant("reference"), scenario);
+}
+
+// The projection of the scenario's image added into its views, which serve
+// as the sinogram's start, every array guarded as above.
+template <class Project>
+std::vector<double> guardedSinogram(const Scenario& scenario, Project&& project) {
+    quelmor::testing::GuardedArray sinogram(scenario.projections), image(scenario.startImage),
+        cosines(scenario.cosines), sines(scenario.sines);
+    project(ProjectionJob{sinogram.data(), image.data(), scenario.detectorCount, cosines.data(),
+                          sines.data(), static_cast<int>(scenario.cosines.size()),
+                          scenario.imageSize, scenario.interpCode});
+    EXPECT_TRUE(sinogram.guardsIntact() && image.guardsIntact() && cosines.guardsIntact() &&
+                sines.guardsIntact())
+        << "a write outside the arrays: " << scenario.describe();
+    return sinogram.values();
+}
+
+std::vector<double> variantSinogram(const KernelVariant& variant, const Scenario& scenario) {
+    return guardedSinogram(
+        scenario, [&](const ProjectionJob& job) { variant.projectViews(job, 0, job.viewCount); });
+}
+
+std::vector<double> referenceSinogram(const Scenario& scenario) {
+    return variantSinogram(*quelmor::findKernelVariant("reference"), scenario);
 }
 
 using quelmor::testing::sameBytes;
@@ -192,6 +219,18 @@ TEST(VariantAgreement, EveryVariantMatchesTheReferenceByteForByte) {
         }
     }
     EXPECT_GE(compared, 2 * scenarioCount);  // at least the reference and SSE2
+}
+
+TEST(VariantAgreement, EveryProjectionMatchesTheReferenceByteForByte) {
+    for (const KernelVariant& variant : quelmor::kernelVariants()) {
+        if (!variant.isSupported() || variant.name == "reference") continue;
+        ScenarioMaker maker(20261209);
+        for (int i = 0; i < scenarioCount; ++i) {
+            const Scenario scenario = maker.make();
+            ASSERT_TRUE(sameBytes(variantSinogram(variant, scenario), referenceSinogram(scenario)))
+                << variant.name << " differs on scenario " << i << ": " << scenario.describe();
+        }
+    }
 }
 
 // Scenes built against the windowed variants' bounds: a view may take a
@@ -301,6 +340,105 @@ TEST(VariantAgreement, WindowBoundScenesMatchTheReferenceByteForByte) {
     }
 }
 
+TEST(VariantAgreement, WindowBoundScenesProjectAsTheReferenceDoes) {
+    WindowBoundMaker maker(1209);
+    for (int i = 0; i < 120; ++i) {
+        static const int sides[] = {8, 9, 16, 31, 40, 64, 65, 129};
+        const int imageSize = i % 60 == 59 ? 1025 : sides[i % 8];
+        const Scenario scenario = maker.make(imageSize);
+        const std::vector<double> expected = referenceSinogram(scenario);
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported() || variant.name == "reference") continue;
+            ASSERT_TRUE(sameBytes(variantSinogram(variant, scenario), expected))
+                << variant.name << " differs on window scene " << i << ": " << scenario.describe();
+        }
+    }
+}
+
+TEST(VariantAgreement, ViewRangesComposeIntoTheWholeSinogram) {
+    ScenarioMaker maker(8);
+    for (int i = 0; i < 100; ++i) {
+        const Scenario scenario = maker.make();
+        const std::vector<double> expected = referenceSinogram(scenario);
+        const int views = static_cast<int>(scenario.cosines.size());
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported()) continue;
+            for (int split : {1, 3, 8, views / 2}) {
+                if (split > views) continue;
+                const std::vector<double> sinogram =
+                    guardedSinogram(scenario, [&](const ProjectionJob& job) {
+                        variant.projectViews(job, split, views);
+                        variant.projectViews(job, 0, split);
+                    });
+                ASSERT_TRUE(sameBytes(sinogram, expected))
+                    << variant.name << " split at " << split << ": " << scenario.describe();
+            }
+        }
+    }
+}
+
+TEST(VariantAgreement, ThreadedProjectionMatchesTheReferenceAtEveryThreadCount) {
+    ScenarioMaker maker(98);
+    for (int i = 0; i < 150; ++i) {
+        const Scenario scenario = maker.make();
+        const std::vector<double> expected = referenceSinogram(scenario);
+        for (unsigned threads : {0u, 1u, 2u, 3u, 5u, 16u}) {
+            const std::vector<double> sinogram = guardedSinogram(
+                scenario,
+                [&](const ProjectionJob& job) { quelmor::projectViewsParallel(job, threads); });
+            ASSERT_TRUE(sameBytes(sinogram, expected))
+                << threads << " threads: " << scenario.describe();
+        }
+    }
+}
+
+// Stacks of 1 to 17 slices: most share one geometry (the lanes across
+// slices), some have their own; each sinogram must be its own slice's, for
+// every variant and thread count.
+TEST(VariantAgreement, ProjectedStacksGiveEverySliceItsOwnSinogram) {
+    ScenarioMaker maker(2718);
+    WindowBoundMaker windowMaker(2719);
+    std::mt19937_64 random(5);
+    for (int round = 0; round < 34; ++round) {
+        const int sliceCount = 1 + round % 17;
+        const Scenario shared =
+            round % 3 == 2 ? windowMaker.make(round % 2 ? 33 : 40) : maker.make();
+        std::vector<Scenario> slices;
+        for (int i = 0; i < sliceCount; ++i) {
+            Scenario slice = i % 5 == 4 ? maker.make() : shared;
+            // The slice's own image and starting sinogram, from values of the shared scene.
+            std::shuffle(slice.startImage.begin(), slice.startImage.end(), random);
+            std::shuffle(slice.projections.begin(), slice.projections.end(), random);
+            slices.push_back(std::move(slice));
+        }
+        std::vector<std::vector<double>> expected;
+        for (const Scenario& slice : slices) expected.push_back(referenceSinogram(slice));
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported()) continue;
+            const unsigned threads = 1 + (round + static_cast<unsigned>(variant.name.size())) % 4;
+            std::vector<quelmor::testing::GuardedArray> sinograms;
+            std::vector<ProjectionJob> jobs;
+            for (const Scenario& slice : slices) sinograms.emplace_back(slice.projections);
+            for (int i = 0; i < sliceCount; ++i) {
+                // Slices of the shared scene share its coefficient arrays, as a volume's do.
+                const Scenario& geometry =
+                    slices[i].cosines == shared.cosines && i % 5 != 4 ? shared : slices[i];
+                jobs.push_back({sinograms[i].data(), slices[i].startImage.data(),
+                                geometry.detectorCount, geometry.cosines.data(),
+                                geometry.sines.data(), static_cast<int>(geometry.cosines.size()),
+                                geometry.imageSize, geometry.interpCode});
+            }
+            quelmor::projectStackParallel(jobs, threads, &variant);
+            for (int i = 0; i < sliceCount; ++i) {
+                ASSERT_TRUE(sameBytes(sinograms[i].values(), expected[i]) &&
+                            sinograms[i].guardsIntact())
+                    << variant.name << ", slice " << i << " of " << sliceCount << ", " << threads
+                    << " threads: " << slices[i].describe();
+            }
+        }
+    }
+}
+
 TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
     // Sweeping [0, a) and then [a, N) must equal one sweep, for split points
     // inside and between SIMD blocks.
@@ -312,10 +450,11 @@ TEST(VariantAgreement, ColumnRangesComposeIntoTheWholeImage) {
             if (!variant.isSupported()) continue;
             for (int split : {1, 3, 8, scenario.imageSize / 2}) {
                 if (split > scenario.imageSize) continue;
-                const std::vector<double> image = guardedImage(scenario, [&](const BackprojectionJob& job) {
-                    variant.sweepColumns(job, 0, split);
-                    variant.sweepColumns(job, split, scenario.imageSize);
-                });
+                const std::vector<double> image =
+                    guardedImage(scenario, [&](const BackprojectionJob& job) {
+                        variant.backprojectColumns(job, 0, split);
+                        variant.backprojectColumns(job, split, scenario.imageSize);
+                    });
                 ASSERT_TRUE(sameBytes(image, expected))
                     << variant.name << " split at " << split << ": " << scenario.describe();
             }
@@ -329,9 +468,10 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
         const Scenario scenario = maker.make();
         const std::vector<double> expected = referenceImage(scenario);
         for (unsigned threads : {0u, 1u, 2u, 3u, 5u, 16u}) {
-            const std::vector<double> image = guardedImage(scenario, [&](const BackprojectionJob& job) {
-                quelmor::accumulateViewsParallel(job, threads);
-            });
+            const std::vector<double> image =
+                guardedImage(scenario, [&](const BackprojectionJob& job) {
+                    quelmor::accumulateViewsParallel(job, threads);
+                });
             ASSERT_TRUE(sameBytes(image, expected))
                 << threads << " threads: " << scenario.describe();
         }
@@ -405,7 +545,8 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
                     << variant.name << " code " << code;
             }
             const std::vector<double> image = guardedImage(
-                scenario, [](const BackprojectionJob& job) { quelmor::accumulateViewsParallel(job, 2); });
+                scenario,
+                [](const BackprojectionJob& job) { quelmor::accumulateViewsParallel(job, 2); });
             EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
         }
     }
@@ -414,7 +555,7 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
     // The module runs on the host's thread and allocates nothing, so its
-    // frames must fit whatever stack that thread has: every variant sweeps
+    // frames must fit whatever stack that thread has: every variant sweeps and projects
     // scenes of every window plan on a thread with 64 KiB of stack, and a
     // deeper frame runs into the guard page below it (a crash, not a pass).
     WindowBoundMaker maker(64);
@@ -424,11 +565,17 @@ TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
         if (!variant.isSupported()) continue;
         for (const Scenario& scenario : scenarios) {
             std::vector<double> image = scenario.startImage;
+            std::vector<double> sinogram = scenario.projections;
             struct Call {
                 const KernelVariant* variant;
                 BackprojectionJob job;
+                ProjectionJob projection;
             } call{&variant,
                    {image.data(), scenario.projections.data(), scenario.detectorCount,
+                    scenario.cosines.data(), scenario.sines.data(),
+                    static_cast<int>(scenario.cosines.size()), scenario.imageSize,
+                    scenario.interpCode},
+                   {sinogram.data(), scenario.startImage.data(), scenario.detectorCount,
                     scenario.cosines.data(), scenario.sines.data(),
                     static_cast<int>(scenario.cosines.size()), scenario.imageSize,
                     scenario.interpCode}};
@@ -440,7 +587,9 @@ TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
                           &thread, &attributes,
                           [](void* argument) -> void* {
                               const Call& call = *static_cast<const Call*>(argument);
-                              call.variant->sweepColumns(call.job, 0, call.job.imageSize);
+                              call.variant->backprojectColumns(call.job, 0, call.job.imageSize);
+                              call.variant->projectViews(call.projection, 0,
+                                                         call.projection.viewCount);
                               return nullptr;
                           },
                           &call),
@@ -449,6 +598,8 @@ TEST(VariantAgreement, EveryVariantRunsOnA64KiBStack) {
             pthread_attr_destroy(&attributes);
             ASSERT_TRUE(sameBytes(image, referenceImage(scenario)))
                 << variant.name << ": " << scenario.describe();
+            ASSERT_TRUE(sameBytes(sinogram, referenceSinogram(scenario)))
+                << variant.name << " projecting: " << scenario.describe();
         }
     }
 }

@@ -23,6 +23,10 @@ struct Avx512Lanes {
     static Real mul(Real a, Real b) { return _mm512_mul_pd(a, b); }
     static Real load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, Real x) { _mm512_storeu_pd(p, x); }
+    // Whole numbers below 2^31 in magnitude, as 32-bit integers.
+    static void storeWholeNumbers(std::int32_t* out, Real x) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvttpd_epi32(x));
+    }
     static Real floor(Real x) {
         return _mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }

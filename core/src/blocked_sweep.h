@@ -91,7 +91,8 @@ struct ViewPass {
     ViewSamples<Lanes, Sampler> samples[maxViews];
 
     // Views [firstView, firstView + views) through the block at firstColumn.
-    ViewPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView, int views)
+    ViewPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView,
+             int views)
         : views(views), shape(detectorColumn(job, firstView)) {
         const double centerOffset = centerOffsetOf(job.imageSize);
         const Real column =
@@ -225,8 +226,9 @@ std::int32_t runOfViews(std::int32_t first, std::int32_t viewCount, std::int32_t
 
 // One pass of `views` views of one kind from `firstView` through a block.
 template <BlockLanes Lanes, class Sampler, bool windows>
-void runPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView, int views,
-             ViewKind kind, double* blockTop, std::ptrdiff_t imageSize, std::int32_t columns) {
+void runPass(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t firstView,
+             int views, ViewKind kind, double* blockTop, std::ptrdiff_t imageSize,
+             std::int32_t columns) {
     if constexpr (windows) {
         const bool windowed = [&]<std::size_t... i>(std::index_sequence<i...>) {
             return ((kind == static_cast<ViewKind>(i) &&
@@ -269,7 +271,8 @@ std::int32_t viewsPerChunk(std::int32_t detectorCount) {
 // coefficients allow (windowed_samples.h) and gathered where they do not; a
 // pass carries views of one kind, and views still reach each pixel in order.
 template <BlockLanes Lanes, bool windows>
-void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn) {
+void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
+                         std::int32_t endColumn) {
     constexpr int width = Lanes::width;
     const std::ptrdiff_t imageSize = job.imageSize;
     const std::int32_t chunkViews = viewsPerChunk<Lanes>(job.detectorCount);
@@ -305,12 +308,12 @@ void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
 
 // A variant's entry: the blocked sweep on its lanes.
 template <BlockLanes Lanes>
-constexpr SweepKernel blockedSweepKernel() {
-    return SweepKernel{blockedSweepColumns<Lanes, false>, Lanes::width};
+constexpr BackprojectionKernel blockedSweepKernel() {
+    return BackprojectionKernel{blockedSweepColumns<Lanes, false>, Lanes::width};
 }
 template <WindowLanes Lanes>
-constexpr SweepKernel windowedSweepKernel() {
-    return SweepKernel{blockedSweepColumns<Lanes, true>, Lanes::width};
+constexpr BackprojectionKernel windowedSweepKernel() {
+    return BackprojectionKernel{blockedSweepColumns<Lanes, true>, Lanes::width};
 }
 
 }  // namespace

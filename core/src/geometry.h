@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "lanes.h"
 #include "quelmor/accumulate_views.h"
@@ -29,25 +30,38 @@ struct DetectorColumn {
     double endCoordinate;
 };
 
-inline DetectorColumn detectorColumn(const BackprojectionJob& job, std::int32_t view) {
+// View `view` of `columns`, one column of `detectorCount` samples per view.
+inline DetectorColumn detectorColumn(const double* columns, std::int32_t detectorCount,
+                                     std::int32_t view) {
     // Coordinate 0 falls on sample count/2, not (count-1)/2.
-    const std::int32_t center = job.detectorCount / 2;
+    const std::int32_t center = detectorCount / 2;
     return DetectorColumn{
-        job.projections + static_cast<std::ptrdiff_t>(view) * job.detectorCount,
+        columns + static_cast<std::ptrdiff_t>(view) * detectorCount,
         static_cast<double>(center),
         -static_cast<double>(center),
-        static_cast<double>(job.detectorCount) - static_cast<double>(center),
+        static_cast<double>(detectorCount) - static_cast<double>(center),
     };
+}
+inline DetectorColumn detectorColumn(const BackprojectionJob& job, std::int32_t view) {
+    return detectorColumn(job.projections, job.detectorCount, view);
 }
 
 // Coordinate of the top pixel of `column`: a = (-centerOffset) + j, p = a*c,
-// t = p + q with q = centerOffset*s, each rounded in turn.
-template <SamplerLanes Lanes>
+// t = p + q with q = centerOffset*s, each rounded in turn. The coefficients
+// are one view's (double) or one per lane (Lanes::Real).
+template <SamplerLanes Lanes, class Coefficient>
 typename Lanes::Real columnTop(typename Lanes::Real column, double negatedCenterOffset,
-                               double cosine, double scaledSine) {
+                               Coefficient cosine, Coefficient scaledSine) {
+    auto lanes = [](Coefficient x) {
+        if constexpr (std::is_same_v<Coefficient, double>) {
+            return Lanes::splat(x);
+        } else {
+            return x;
+        }
+    };
     const auto a = Lanes::add(Lanes::splat(negatedCenterOffset), column);
-    const auto p = Lanes::mul(a, Lanes::splat(cosine));
-    return Lanes::add(p, Lanes::splat(scaledSine));
+    const auto p = Lanes::mul(a, lanes(cosine));
+    return Lanes::add(p, lanes(scaledSine));
 }
 
 }  // namespace

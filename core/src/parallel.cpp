@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -30,7 +34,7 @@ void sweepPart(const KernelVariant& variant, const BackprojectionJob& job, std::
         const std::ptrdiff_t side = job.imageSize;
         std::fill(job.image + first * side, job.image + end * side, 0.0);
     }
-    variant.sweepColumns(job, first, end);
+    variant.backprojectColumns(job, first, end);
 }
 
 void sweepSplit(const BackprojectionJob& job, unsigned threadCount, const KernelVariant& chosen,
@@ -52,6 +56,66 @@ void sweepSplit(const BackprojectionJob& job, unsigned threadCount, const Kernel
                               start] { sweepPart(chosen, job, first, end, start); });
     }
     sweepPart(chosen, job, 0, partStart(1), start);
+}
+
+// Runs part(i) for i in [0, parts), part 0 on the calling thread.
+template <class Part>
+void inParallel(std::int64_t parts, Part&& part) {
+    std::vector<std::jthread> workers;
+    for (std::int64_t i = 1; i < parts; ++i) workers.emplace_back([&part, i] { part(i); });
+    if (parts > 0) part(0);
+}
+
+// Views [0, viewCount) in `parts` ranges of whole groups of `group` views.
+struct ViewSplit {
+    std::int64_t groups, parts, group, viewCount;
+    ViewSplit(std::int32_t viewCount, unsigned threadCount, std::int32_t group)
+        : groups((std::max<std::int32_t>(viewCount, 0) + std::int64_t{group} - 1) / group),
+          parts(std::max<std::int64_t>(1, std::min<std::int64_t>(threadCount, groups))),
+          group(group),
+          viewCount(std::max<std::int32_t>(viewCount, 0)) {}
+    std::int32_t start(std::int64_t part) const {
+        return static_cast<std::int32_t>(std::min(viewCount, part * groups / parts * group));
+    }
+};
+
+// 64-byte aligned working memory for the slice path, allocated before any sweep.
+struct AlignedDoubles {
+    struct Free {
+        void operator()(double* p) const { ::operator delete[](p, std::align_val_t{64}); }
+    };
+    std::unique_ptr<double[], Free> data;
+    explicit AlignedDoubles(std::size_t count)
+        : data(static_cast<double*>(::operator new[](
+              std::max<std::size_t>(count, 1) * sizeof(double), std::align_val_t{64}))) {}
+    double* get() const { return data.get(); }
+};
+
+bool sameGeometry(const ProjectionJob& a, const ProjectionJob& b) {
+    return a.detectorCount == b.detectorCount && a.cosines == b.cosines && a.sines == b.sines &&
+           a.viewCount == b.viewCount && a.imageSize == b.imageSize && a.interpCode == b.interpCode;
+}
+
+// The jobs in packs of up to `width` that share a geometry, in the jobs' order.
+std::vector<std::vector<ProjectionJob>> packsOf(std::span<const ProjectionJob> jobs,
+                                                std::int32_t width) {
+    std::vector<std::vector<ProjectionJob>> packs;
+    std::vector<bool> packed(jobs.size(), false);
+    for (std::size_t first = 0; first < jobs.size(); ++first) {
+        if (packed[first]) continue;
+        packs.emplace_back();
+        for (std::size_t j = first; j < jobs.size(); ++j) {
+            if (packed[j] || !sameGeometry(jobs[first], jobs[j])) continue;
+            if (packs.back().size() == static_cast<std::size_t>(width)) packs.emplace_back();
+            packs.back().push_back(jobs[j]);
+            packed[j] = true;
+        }
+    }
+    return packs;
+}
+
+std::size_t pixelsOf(const ProjectionJob& job) {
+    return job.imageSize > 0 ? static_cast<std::size_t>(job.imageSize) * job.imageSize : 0;
 }
 
 }  // namespace
@@ -78,6 +142,62 @@ void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned t
     std::vector<std::jthread> workers;
     for (unsigned t = 1; t < threadCount; ++t) workers.emplace_back(takeJobs);
     takeJobs();
+}
+
+void projectViewsParallel(const ProjectionJob& job, unsigned threadCount,
+                          const KernelVariant* variant) {
+    const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
+    const ViewSplit split(job.viewCount, threadsToUse(threadCount), chosen.sliceWidth());
+    inParallel(split.parts, [&](std::int64_t part) {
+        chosen.projectViews(job, split.start(part), split.start(part + 1));
+    });
+}
+
+void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCount,
+                          const KernelVariant* variant) {
+    const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
+    threadCount = threadsToUse(threadCount);
+    const std::int32_t width = chosen.sliceWidth();
+    const auto packs = packsOf(jobs, width);
+    // A pack of one slice takes the single-image path, which wastes no lanes.
+    auto projectPack = [&](const std::vector<ProjectionJob>& pack, const double* interleaved,
+                           std::int32_t first, std::int32_t end, double* scratch) {
+        if (pack.size() == 1 || width == 1) {
+            for (const ProjectionJob& job : pack) chosen.projectViews(job, first, end);
+        } else {
+            chosen.projectSlices(pack, interleaved, first, end, scratch);
+        }
+    };
+    auto needsLanes = [&](const std::vector<ProjectionJob>& pack) {
+        return pack.size() > 1 && width > 1;
+    };
+    if (packs.size() >= threadCount) {
+        std::atomic<std::size_t> nextPack{0};
+        inParallel(threadCount, [&](std::int64_t) {
+            std::size_t pixels = 0, scratchSize = 0;
+            for (const auto& pack : packs) {
+                pixels = std::max(pixels, pixelsOf(pack[0]));
+                scratchSize = std::max(scratchSize, chosen.sliceScratchSize(pack[0]));
+            }
+            const AlignedDoubles interleaved(pixels * static_cast<std::size_t>(width));
+            const AlignedDoubles scratch(scratchSize);
+            for (std::size_t p; (p = nextPack.fetch_add(1)) < packs.size();) {
+                if (needsLanes(packs[p])) chosen.interleaveSlices(packs[p], interleaved.get());
+                projectPack(packs[p], interleaved.get(), 0, packs[p][0].viewCount, scratch.get());
+            }
+        });
+        return;
+    }
+    for (const auto& pack : packs) {
+        const AlignedDoubles interleaved(needsLanes(pack) ? pixelsOf(pack[0]) * width : 0);
+        if (needsLanes(pack)) chosen.interleaveSlices(pack, interleaved.get());
+        const ViewSplit split(pack[0].viewCount, threadCount, width);
+        inParallel(split.parts, [&](std::int64_t part) {
+            const AlignedDoubles scratch(needsLanes(pack) ? chosen.sliceScratchSize(pack[0]) : 0);
+            projectPack(pack, interleaved.get(), split.start(part), split.start(part + 1),
+                        scratch.get());
+        });
+    }
 }
 
 }  // namespace quelmor

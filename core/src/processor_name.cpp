@@ -45,7 +45,8 @@ std::string processorName() {
         std::string name(text);
         const auto first = name.find_first_not_of(' ');
         const auto last = name.find_last_not_of(' ');
-        if (first != std::string::npos) return name.substr(first, last - first + 1) + familyAndModel();
+        if (first != std::string::npos)
+            return name.substr(first, last - first + 1) + familyAndModel();
     }
 #endif
     return "unknown processor";

@@ -1,6 +1,10 @@
 // The two detector samplers, written once over a Lanes type (lanes.h) so the
 // reference sweep (one double) and the SIMD variants (a vector of columns)
-// run the same operations in the same order.
+// run the same operations in the same order. spread() is each sampler's
+// transpose for the projection: a target told, per coordinate t, which
+// sample offsets (from the center sample) receive the pixel and with what
+// weight: add(offset, mask) the pixel itself, add(offset, mask, weight)
+// fl(weight * pixel), nothing where the mask does not hold.
 #pragma once
 
 #include "geometry.h"
@@ -62,6 +66,12 @@ struct NearestSampler {
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
         return sample<Lanes>(view, t, GatheredSamples<Lanes>{view});
     }
+    // The projection's side: the sample read above receives the pixel itself.
+    template <SamplerLanes Lanes, class Target>
+    static void spread(const DetectorColumn& view, typename Lanes::Real t, Target& target) {
+        const auto u = Lanes::add(t, Lanes::splat(0.5));
+        target.add(Lanes::floor(u), Lanes::within(u, view.firstCoordinate, view.endCoordinate));
+    }
 };
 
 // sample = f*(hi - lo) + lo with f = t - floor(t). A sample off the detector
@@ -89,6 +99,19 @@ struct LinearSampler {
     template <SamplerLanes Lanes>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {
         return sample<Lanes>(view, t, GatheredSamples<Lanes>{view});
+    }
+    // The projection's side: each of the two samples receives the pixel times
+    // what sample() makes of a unit sample there, f*(0 - 1) + 1 = fl(1 - f) at
+    // lo and f*(1 - 0) + 0 = f at hi; lo first.
+    template <SamplerLanes Lanes, class Target>
+    static void spread(const DetectorColumn& view, typename Lanes::Real t, Target& target) {
+        const auto whole = Lanes::floor(t);
+        const auto weight = Lanes::sub(t, whole);
+        const auto loOnDetector = Lanes::within(t, view.firstCoordinate, view.endCoordinate);
+        const auto hiOnDetector =
+            Lanes::within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
+        target.add(whole, loOnDetector, Lanes::sub(Lanes::splat(1.0), weight));
+        target.add(Lanes::add(whole, Lanes::splat(1.0)), hiOnDetector, weight);
     }
 };
 

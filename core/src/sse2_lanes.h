@@ -4,6 +4,8 @@
 
 #include <emmintrin.h>
 
+#include <cstdint>
+
 namespace quelmor::detail {
 namespace {
 
@@ -21,6 +23,10 @@ struct Sse2Lanes {
     static Real mul(Real a, Real b) { return _mm_mul_pd(a, b); }
     static Real load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, Real x) { _mm_storeu_pd(p, x); }
+    // Whole numbers below 2^31 in magnitude, as 32-bit integers.
+    static void storeWholeNumbers(std::int32_t* out, Real x) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_cvttpd_epi32(x));
+    }
 
     // Truncate, step down where truncation went up, and keep the sign of x
     // so that floor(-0.0) stays -0.0. Exact for |x| < 2^31.

@@ -1,7 +1,8 @@
-// The blocked sweep on AVX2 lanes for processors with AVX2 and no AVX-512:
-// samples picked from 8-sample windows where the view allows, gathered
+// The blocked sweep and the lane projection (blocked_projection.h) on AVX2 lanes for processors
+// with AVX2 and no AVX-512: samples picked from 8-sample windows where the view allows, gathered
 // where it does not.
 #include "avx2_lanes.h"
+#include "blocked_projection.h"
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
@@ -16,6 +17,7 @@ struct Avx2WindowLanes : Avx2Lanes {
 
 }  // namespace
 
-const SweepKernel avx2windowSweepKernel = windowedSweepKernel<Avx2WindowLanes>();
+const KernelSet avx2windowKernels{windowedSweepKernel<Avx2WindowLanes>(),
+                                  laneProjectionKernel<Avx2WindowLanes>()};
 
 }  // namespace quelmor::detail

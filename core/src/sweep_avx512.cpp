@@ -1,9 +1,12 @@
-// The blocked sweep on AVX-512 lanes, samples fetched with hardware gathers.
+// The blocked sweep and the lane projection (blocked_projection.h) on AVX-512 lanes, samples
+// fetched with hardware gathers.
 #include "avx512_lanes.h"
+#include "blocked_projection.h"
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
 
-const SweepKernel avx512SweepKernel = blockedSweepKernel<Avx512Lanes>();
+const KernelSet avx512Kernels{blockedSweepKernel<Avx512Lanes>(),
+                              laneProjectionKernel<Avx512Lanes>()};
 
 }  // namespace quelmor::detail

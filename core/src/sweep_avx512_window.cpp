@@ -1,8 +1,9 @@
-// The blocked sweep on AVX-512 lanes, samples picked from 16-sample windows
-// with one permute where the view allows and gathered where it does not.
+// The blocked sweep and the lane projection (blocked_projection.h) on AVX-512 lanes, samples picked
+// from 16-sample windows with one permute where the view allows and gathered where it does not.
 // Gathers are slow on AMD Zen 4 (9 cycles for eight lanes, against 2 for two
 // loads and a permute).
 #include "avx512_lanes.h"
+#include "blocked_projection.h"
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
@@ -26,6 +27,7 @@ struct Avx512FmaLanes : Avx512Lanes {
 
 }  // namespace
 
-const SweepKernel avx512windowSweepKernel = windowedSweepKernel<Avx512FmaLanes>();
+const KernelSet avx512windowKernels{windowedSweepKernel<Avx512FmaLanes>(),
+                                    laneProjectionKernel<Avx512FmaLanes>()};
 
 }  // namespace quelmor::detail

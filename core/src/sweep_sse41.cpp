@@ -2,6 +2,7 @@
 // two columns per vector, for processors without AVX2 (and 32-bit builds).
 #include <smmintrin.h>
 
+#include "blocked_projection.h"
 #include "blocked_sweep.h"
 #include "sse2_lanes.h"
 
@@ -14,6 +15,6 @@ struct Sse41Lanes : Sse2Lanes {
 
 }  // namespace
 
-const SweepKernel sse41SweepKernel = blockedSweepKernel<Sse41Lanes>();
+const KernelSet sse41Kernels{blockedSweepKernel<Sse41Lanes>(), laneProjectionKernel<Sse41Lanes>()};
 
 }  // namespace quelmor::detail

@@ -1,4 +1,5 @@
 // The one place that chooses a kernel variant.
+#include <algorithm>
 #include <iterator>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -8,6 +9,7 @@
 #include "floating_point_mode.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
+#include "quelmor/project_views.h"
 #include "variant_entries.h"
 
 namespace quelmor {
@@ -16,7 +18,7 @@ namespace {
 // The list in core/CMakeLists.txt, slowest first; bestKernelVariant takes
 // the last one the processor runs.
 #define QUELMOR_VARIANT_ENTRY(name, features) \
-    {#name, cpuFeatureBits(features), &detail::name##SweepKernel},
+    {#name, cpuFeatureBits(features), &detail::name##Kernels},
 constexpr KernelVariant compiledVariants[] = {
     QUELMOR_FOR_EACH_KERNEL_VARIANT(QUELMOR_VARIANT_ENTRY)};
 #undef QUELMOR_VARIANT_ENTRY
@@ -55,13 +57,48 @@ bool KernelVariant::isSupported() const {
     return true;
 }
 
-void KernelVariant::sweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
-                                 std::int32_t endColumn) const {
+void KernelVariant::backprojectColumns(const BackprojectionJob& job, std::int32_t firstColumn,
+                                       std::int32_t endColumn) const {
     const detail::DefaultFloatingPointMode mode;
-    kernel->sweepInThreadMode(job, firstColumn, endColumn);
+    kernels->backprojection.columnsInThreadMode(job, firstColumn, endColumn);
 }
 
-std::int32_t KernelVariant::laneWidth() const { return kernel->laneWidth; }
+std::int32_t KernelVariant::laneWidth() const { return kernels->backprojection.laneWidth; }
+
+void KernelVariant::projectViews(const ProjectionJob& job, std::int32_t firstView,
+                                 std::int32_t endView) const {
+    const detail::DefaultFloatingPointMode mode;
+    kernels->projection.viewsInThreadMode(job, firstView, endView);
+}
+
+std::int32_t KernelVariant::sliceWidth() const { return kernels->projection.sliceWidth; }
+
+std::size_t KernelVariant::sliceScratchSize(const ProjectionJob& shape) const {
+    return kernels->projection.sliceScratchSize(shape);
+}
+
+void KernelVariant::interleaveSlices(std::span<const ProjectionJob> slices,
+                                     double* interleaved) const {
+    const std::size_t width = static_cast<std::size_t>(sliceWidth());
+    const std::size_t pixels = slices.empty() || slices[0].imageSize <= 0
+                                   ? 0
+                                   : static_cast<std::size_t>(slices[0].imageSize) *
+                                         static_cast<std::size_t>(slices[0].imageSize);
+    const std::size_t count = std::min(slices.size(), width);
+    for (std::size_t p = 0; p < pixels; ++p) {
+        for (std::size_t i = 0; i < width; ++i)
+            interleaved[p * width + i] = i < count ? slices[i].image[p] : 0.0;
+    }
+}
+
+void KernelVariant::projectSlices(std::span<const ProjectionJob> slices, const double* interleaved,
+                                  std::int32_t firstView, std::int32_t endView,
+                                  double* scratch) const {
+    if (slices.empty()) return;
+    const detail::DefaultFloatingPointMode mode;
+    kernels->projection.slicesInThreadMode(slices.data(), static_cast<std::int32_t>(slices.size()),
+                                           interleaved, firstView, endView, scratch);
+}
 
 std::span<const KernelVariant> kernelVariants() { return compiledVariants; }
 
@@ -80,7 +117,11 @@ const KernelVariant& bestKernelVariant() {
 }
 
 void accumulateViews(const BackprojectionJob& job) {
-    bestKernelVariant().sweepColumns(job, 0, job.imageSize);
+    bestKernelVariant().backprojectColumns(job, 0, job.imageSize);
+}
+
+void projectViews(const ProjectionJob& job) {
+    bestKernelVariant().projectViews(job, 0, job.viewCount);
 }
 
 }  // namespace quelmor

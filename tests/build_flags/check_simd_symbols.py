@@ -6,7 +6,7 @@ the build writes them to core/kernel_variants.txt) is compiled with its own -m
 flags. Any weak or global definition in it, such as an out-of-line copy of a
 standard template, may be the one the linker keeps for every object, and would
 then run on processors without that instruction set. So a variant's object may
-define, with external linkage, only its own entry (quelmor::detail::<name>SweepKernel),
+define, with external linkage, only its own entry (quelmor::detail::<name>Kernels),
 and nothing that any other object of the build also defines.
 
     check_simd_symbols.py BUILD_DIR [NM]
@@ -53,7 +53,7 @@ def main():
     problems = []
     for obj in variant_objects:
         for name, kind in defined_symbols(nm, obj).items():
-            if name != f"quelmor::detail::{variants[obj.name]}SweepKernel":
+            if name != f"quelmor::detail::{variants[obj.name]}Kernels":
                 problems.append(f"{obj.name}: external definition ({kind}) {name}")
             others = [o.name for o in definers[name] if o != obj]
             if others:

@@ -67,7 +67,7 @@ struct VariantCall {
 };
 void sweepEveryColumn(void* context) {
     auto* call = static_cast<VariantCall*>(context);
-    call->variant->sweepColumns(call->job, 0, call->job.imageSize);
+    call->variant->backprojectColumns(call->job, 0, call->job.imageSize);
 }
 
 struct GatewayCall {
@@ -91,7 +91,7 @@ TEST(MisalignedStack, EveryVariantGivesItsImageAtEveryStackOffset) {
         ++variantsRun;
         for (int code : {quelmor::InterpNearest, quelmor::InterpLinear}) {
             std::vector<double> expected;
-            variant.sweepColumns(scene.job(expected, code), 0, Scene::imageSize);
+            variant.backprojectColumns(scene.job(expected, code), 0, Scene::imageSize);
             for (std::size_t offset : abiStackOffsets) {
                 std::vector<double> image;
                 VariantCall call{&variant, scene.job(image, code)};

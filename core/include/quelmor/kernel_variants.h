@@ -1,20 +1,23 @@
-// Kernel variants behind accumulateViews, for tests, benchmarks and the
-// threaded entry. Every variant gives the reference sweep's image bit for bit.
+// Kernel variants behind accumulateViews and projectViews, for tests,
+// benchmarks and the threaded entries. Every variant gives the reference's
+// image and sinogram bit for bit.
 // The variants and their required processor features are listed once, in
 // core/CMakeLists.txt.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "quelmor/accumulate_views.h"
+#include "quelmor/project_views.h"
 
 namespace quelmor {
 
 namespace detail {
-struct SweepKernel;
+struct KernelSet;
 }
 
 // Processor features a variant may need.
@@ -66,19 +69,39 @@ consteval unsigned cpuFeatureBits(std::string_view names) {
 struct KernelVariant {
     std::string_view name;
     unsigned requiredFeatures;  // CpuFeature bits; 0 runs on every processor of the build
-    const detail::SweepKernel* kernel;
+    const detail::KernelSet* kernels;
 
     bool isSupported() const;  // this processor has every required feature
 
-    // Adds every view into image columns [firstColumn, endColumn). Columns are
-    // independent, so disjoint ranges may run on separate threads. Runs in the
-    // default floating-point mode whatever the calling thread's mode, and
-    // leaves that mode as it found it.
-    void sweepColumns(const BackprojectionJob& job, std::int32_t firstColumn, std::int32_t endColumn) const;
+    // Each operation below runs in the default floating-point mode whatever
+    // the calling thread's mode, and leaves that mode as it found it.
 
+    // Backprojection: adds every view into image columns [firstColumn,
+    // endColumn). Columns are independent, so disjoint ranges may run on
+    // separate threads.
+    void backprojectColumns(const BackprojectionJob& job, std::int32_t firstColumn,
+                            std::int32_t endColumn) const;
     // Neighbouring columns one vector holds; a column range starting at a
     // multiple of it never splits a vector.
     std::int32_t laneWidth() const;
+
+    // Projection: adds the image into the sinogram's views [firstView,
+    // endView). Views are independent, so disjoint ranges may run on separate
+    // threads.
+    void projectViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t endView) const;
+
+    // Projection of up to sliceWidth() slices that share one geometry (sizes,
+    // coefficients and code), one slice per lane; each sinogram exactly as
+    // projectViews makes it. `interleaved` holds the images as
+    // interleaveSlices writes them, `scratch` sliceScratchSize doubles that no
+    // other thread uses. With a slice width of 1 the slices go one by one.
+    std::int32_t sliceWidth() const;
+    std::size_t sliceScratchSize(const ProjectionJob& shape) const;
+    // Writes pixel p of slice i to interleaved[p * sliceWidth() + i], zero
+    // for the lanes no slice fills: sliceWidth() x imageSize^2 doubles.
+    void interleaveSlices(std::span<const ProjectionJob> slices, double* interleaved) const;
+    void projectSlices(std::span<const ProjectionJob> slices, const double* interleaved,
+                       std::int32_t firstView, std::int32_t endView, double* scratch) const;
 };
 
 // Every variant compiled into this build, slowest first, the reference sweep first of all.

@@ -1,6 +1,8 @@
-// Threaded backprojection: the image's columns are split between threads.
-// Each pixel still receives its views in increasing order on one thread, so
-// the image is bit-identical to the single-threaded one.
+// Threaded backprojection and projection. The backprojection splits the
+// image's columns between threads, the projection the views: each pixel
+// still receives its views in increasing order on one thread, and each view
+// its pixels in storage order, so the results are bit-identical to the
+// single-threaded ones.
 #pragma once
 
 #include <span>
@@ -32,5 +34,18 @@ enum class ImageStart {
 void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned threadCount = 0,
                              const KernelVariant* variant = nullptr,
                              ImageStart start = ImageStart::asGiven);
+
+// Views split between threads.
+void projectViewsParallel(const ProjectionJob& job, unsigned threadCount = 0,
+                          const KernelVariant* variant = nullptr);
+
+// Slices of a volume, each sinogram exactly as projectViews would make it:
+// jobs that share a geometry (sizes, cosines, sines and code) go through the
+// variant's lanes across slices, a pack of up to sliceWidth() at a time. With
+// at least as many packs as threads each thread takes whole packs in turn;
+// with fewer, each pack's views are split between the threads. The sinograms
+// must not overlap.
+void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCount = 0,
+                          const KernelVariant* variant = nullptr);
 
 }  // namespace quelmor
