@@ -9,7 +9,15 @@
 // large images, coarse grids (pixels several detector spacings wide), each
 // as a ratio to the module's 512 x 360 rate. --baseline-module=PATH times
 // another build's module file beside this one's on the same scenes.
+//
+// Last the projection beside the backprojection, on the same work and in the
+// same run: every variant at 512 x 360, and the best variant on pixels 2 and
+// 4 detector spacings wide, on a stack of 16 slices and on two threads.
 #include <benchmark/benchmark.h>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -78,6 +86,12 @@ struct Scene {
         return {image.data(), projections.data(), detectorCount, cosines.data(),
                 sines.data(), viewCount,          imageSize,     interpCode};
     }
+    // The projection of the views' values, taken as an image, into `sinogram`.
+    quelmor::ProjectionJob projectionJob(int interpCode, std::vector<double>& sinogram) const {
+        sinogram.assign(projections.size(), 0.0);
+        return {sinogram.data(), projections.data(), detectorCount, cosines.data(),
+                sines.data(),    viewCount,          imageSize,     interpCode};
+    }
 };
 
 Scene& sceneOf(const SceneKind& kind) {
@@ -107,6 +121,89 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
         benchmark::ClobberMemory();
     }
     reportRate(state, scene);
+}
+
+// The operations timed side by side: one image on one thread (the
+// variant's own entry) or on `threads` threads, or a stack of `slices`
+// images sharing the scene's geometry (the stack entries, one thread).
+enum class Operation { backprojection, projection };
+struct Work {
+    Operation operation;
+    unsigned threads;  // 0: the variant's own single-threaded entry
+    int slices;        // 0: one image
+};
+
+void runWork(benchmark::State& state, const quelmor::KernelVariant* variant, Work work,
+             int interpCode, const SceneKind* kind) {
+    Scene& scene = sceneOf(*kind);
+    const int images = work.slices > 0 ? work.slices : 1;
+    std::vector<std::vector<double>> outputs(images);
+    std::vector<quelmor::BackprojectionJob> backprojections;
+    std::vector<quelmor::ProjectionJob> projections;
+    for (auto& output : outputs) {
+        if (work.operation == Operation::projection) {
+            projections.push_back(scene.projectionJob(interpCode, output));
+        } else {
+            output = scene.image;
+            backprojections.push_back(scene.job(interpCode));
+            backprojections.back().image = output.data();
+        }
+    }
+    for (auto _ : state) {
+        if (work.operation == Operation::projection) {
+            if (work.slices > 0) {
+                quelmor::projectStackParallel(projections, 1, variant);
+            } else if (work.threads == 0) {
+                variant->projectViews(projections[0], 0, scene.viewCount);
+            } else {
+                quelmor::projectViewsParallel(projections[0], work.threads, variant);
+            }
+        } else {
+            if (work.slices > 0) {
+                quelmor::accumulateStackParallel(backprojections, 1, variant);
+            } else if (work.threads == 0) {
+                variant->backprojectColumns(backprojections[0], 0, scene.imageSize);
+            } else {
+                quelmor::accumulateViewsParallel(backprojections[0], work.threads, variant);
+            }
+        }
+        benchmark::DoNotOptimize(outputs[0].data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["Gup/s"] = benchmark::Counter(
+        static_cast<double>(scene.imageSize) * scene.imageSize * scene.viewCount * images * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The projection's work, each timed for both operations.
+struct PairedWork {
+    const char* label;
+    SceneKind scene;
+    Work work;  // its operation is set per run
+};
+const PairedWork pairedWorks[] = {
+    {"512x360", {512, 360, 1.0, "512x360"}, {Operation::projection, 0, 0}},
+    {"512x360px2", {512, 360, 2.0, "512x360px2"}, {Operation::projection, 0, 0}},
+    {"512x360px4", {512, 360, 4.0, "512x360px4"}, {Operation::projection, 0, 0}},
+    {"stack16", {512, 360, 1.0, "512x360"}, {Operation::projection, 0, 16}},
+    {"threads1", {512, 360, 1.0, "512x360"}, {Operation::projection, 1, 0}},
+    {"threads2", {512, 360, 1.0, "512x360"}, {Operation::projection, 2, 0}},
+};
+const char* const operationNames[] = {"backprojection", "projection"};
+
+// The processor's family and model as cpuid gives them (0 off x86).
+std::pair<unsigned, unsigned> processorFamilyAndModel() {
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        const unsigned family =
+            (eax >> 8 & 0xF) + ((eax >> 8 & 0xF) == 0xF ? (eax >> 20 & 0xFF) : 0);
+        const unsigned model =
+            (eax >> 4 & 0xF) | ((eax >> 8 & 0xF) >= 6 ? (eax >> 16 & 0xF) << 4 : 0);
+        return {family, model};
+    }
+#endif
+    return {0, 0};
 }
 
 // The module's mexFunction on the scene's arrays, through the stand-in host.
@@ -190,9 +287,48 @@ public:
             }
         }
         printWorkloads();
+        printProjection();
     }
 
 private:
+    // The projection beside the backprojection: rates and their ratio.
+    void printProjection() const {
+        if (!hasPrefix("projection/")) return;
+        const auto [family, model] = processorFamilyAndModel();
+        const std::string best(quelmor::bestKernelVariant().name);
+        std::printf("\nProjection beside backprojection on %s (family %u, model %u), Gup/s\n",
+                    quelmor::processorName().c_str(), family, model);
+        std::printf("%-22s %-8s %14s %11s %7s\n", "work", "sampler", "backprojection", "projection",
+                    "ratio");
+        auto row = [&](const std::string& work, const char* sampler, const std::string& back,
+                       const std::string& forth) {
+            const double b = rate(back), f = rate(forth);
+            if (b > 0 && f > 0)
+                std::printf("%-22s %-8s %14.3f %11.3f %6.2fx\n", work.c_str(), sampler, b, f,
+                            f / b);
+        };
+        for (const char* sampler : samplerNames) {
+            for (const auto& variant : quelmor::kernelVariants()) {
+                const std::string key = std::string(variant.name) + "/" + sampler + "/512x360/";
+                row(std::string(variant.name) + " 512x360", sampler, "backprojection/" + key,
+                    "projection/" + key);
+            }
+            for (const PairedWork& work : pairedWorks) {
+                const std::string key = best + "/" + sampler + "/" + work.label + "/";
+                row(best + " " + work.label, sampler, "backprojection/" + key, "projection/" + key);
+            }
+            for (const char* operation : operationNames) {
+                const double one =
+                    rate(std::string(operation) + "/" + best + "/" + sampler + "/threads1/");
+                const double two =
+                    rate(std::string(operation) + "/" + best + "/" + sampler + "/threads2/");
+                if (one > 0 && two > 0)
+                    std::printf("%-22s %-8s 2 threads / 1 thread: %4.2fx\n", operation, sampler,
+                                two / one);
+            }
+        }
+    }
+
     // The module on each workload, as a share of its 512 x 360 rate, beside
     // the baseline module where one was given.
     void printWorkloads() const {
@@ -308,6 +444,26 @@ int main(int argc, char** argv) {
             }
             for (const char* threaded : threadedWorkloads) {
                 if (std::string(threaded) == kind.label) addThreaded(suffix, code, &kind);
+            }
+        }
+    }
+    for (int code : {0, 1}) {
+        for (int op = 0; op < 2; ++op) {
+            const auto operation = static_cast<Operation>(op);
+            for (const auto& variant : quelmor::kernelVariants()) {
+                if (!variant.isSupported()) continue;
+                addBenchmark(std::string(operationNames[op]) + "/" + std::string(variant.name) +
+                                 "/" + samplerNames[code] + "/512x360",
+                             runWork, &variant, Work{operation, 0, 0}, code, &pairedWorks[0].scene);
+            }
+            for (const PairedWork& paired : pairedWorks) {
+                if (paired.work.threads > cores || std::string(paired.label) == "512x360") continue;
+                Work work = paired.work;
+                work.operation = operation;
+                addBenchmark(std::string(operationNames[op]) + "/" +
+                                 std::string(quelmor::bestKernelVariant().name) + "/" +
+                                 samplerNames[code] + "/" + paired.label,
+                             runWork, &quelmor::bestKernelVariant(), work, code, &paired.scene);
             }
         }
     }
