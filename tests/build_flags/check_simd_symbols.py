@@ -24,7 +24,10 @@ def defined_symbols(nm, obj):
     symbols = {}
     for line in out.splitlines():
         parts = line.split(maxsplit=2)
-        if len(parts) == 3:
+        # 32-bit position-independent code reads its own address through
+        # GCC's __x86.get_pc_thunk.* helpers: a few fixed instructions of the
+        # base instruction set, the same in every object.
+        if len(parts) == 3 and not parts[2].startswith("__x86.get_pc_thunk."):
             symbols[parts[2]] = parts[1]
     return symbols
 

@@ -1,4 +1,4 @@
-## Answers every call vector in `vectors` with Quelmor.mex from `module_dir`,
+## Answers every call vector in `vectors` with the modules in `module_dir`,
 ## writing what run_build.sh writes for the other builds.
 function answer_vectors (module_dir, vectors, results)
   addpath (module_dir, fullfile (fileparts (mfilename ("fullpath")), "..", "octave"));
@@ -19,21 +19,22 @@ function answer_vectors (module_dir, vectors, results)
       endif
     endfor
     nargout_wanted = str2double (fileread (fullfile (folder, "nargout")));
+    module = strtrim (fileread (fullfile (folder, "module")));
     try
       switch (nargout_wanted)
         case 0
-          Quelmor (args{:});
+          feval (module, args{:});
           image = ans;
         case 1
-          image = Quelmor (args{:});
+          image = feval (module, args{:});
         otherwise
-          [image, extra] = Quelmor (args{:});
+          [image, extra] = feval (module, args{:});
       endswitch
       write_matrix_file (fullfile (out, "image"), image);
       write_text (fullfile (out, "status"), "0\n");
     catch err
       ## Octave puts the function's name before the module's message.
-      write_text (fullfile (out, "message"), [regexprep(err.message, '^Quelmor: ', '') "\n"]);
+      write_text (fullfile (out, "message"), [regexprep(err.message, ['^' module ': '], '') "\n"]);
       write_text (fullfile (out, "status"), "1\n");
     end_try_catch
   endfor

@@ -21,6 +21,8 @@ for crafted in wraps_to_nothing wraps_to_four; do
   "$@" "$minihost" "$module" "$work/out" "$work/$crafted" "$work/one" "$work/one" "$work/one" "$work/one" \
     2>"$work/stderr" || code=$?
   message=$(tr -d '\r' <"$work/stderr")
+  # The runner's own word that this machine cannot run the build's programs.
+  [ "$code" -eq 77 ] && [[ $message == "not runnable on this machine"* ]] && { echo "$message"; exit 77; }
   if [ "$code" -eq 2 ] && [[ $message == minihost:*malformed* ]] && [ ! -e "$work/out" ]; then
     echo "crafted header $crafted: refused (exit 2: $message)"
   else

@@ -1,8 +1,8 @@
 // Writes the table of call cases as the shared call vectors that every build
 // of the module (Linux, Windows under Wine, GNU Octave) must answer as the
 // table says: one folder per call holding in1..inK as matrix files, `nargout`
-// (the number of results asked for) and either `expected`, the image's matrix
-// file, or `expected_message`, the error's text. With --fuzz-seeds, writes
+// (the number of results asked for), `module` (the module it calls) and either
+// `expected`, the result's matrix file, or `expected_message`, the error's text. With --fuzz-seeds, writes
 // the same calls (those small enough) in the byte form gateway_fuzzer decodes,
 // as its seed corpus.
 //
@@ -65,9 +65,10 @@ int main(int argc, char** argv) {
             }
         }
         std::ofstream(folder / "nargout") << call.outputCount << "\n";
-        if (!call.image) {
+        std::ofstream(folder / "module") << call.module << "\n";
+        if (!call.result) {
             std::ofstream(folder / "expected_message") << call.message << "\n";
-        } else if (!writeMatrixFile((folder / "expected").string(), *call.image, error)) {
+        } else if (!writeMatrixFile((folder / "expected").string(), *call.result, error)) {
             std::fprintf(stderr, "make_vectors: %s\n", error.c_str());
             return 1;
         }

@@ -2,7 +2,8 @@
 # What a new user does first: a plain `cmake -S . -B DIR` (default generator,
 # no build type) and build, which must be optimised; the install; `help
 # Quelmor` and the README's Octave snippet against it; a reconstruction from
-# the installed module; the installed Python package imported from the install alone.
+# the installed module; the installed Python package imported from the install alone;
+# the build checks, which need no preset.
 #
 #   plain_install.sh WORKDIR
 set -euo pipefail
@@ -16,6 +17,8 @@ grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" &&
   grep -q -- '-O3' "$build/core/CMakeFiles/quelmor_core.dir/flags.make" ||
   { echo "plain build: the kernel was not compiled with optimisation" >&2; exit 1; }
 echo "plain build: Release, kernel compiled with -O3"
+ctest --test-dir "$build" -L flags --output-on-failure >"$dir/flags.log" 2>&1 || { cat "$dir/flags.log" >&2; exit 1; }
+echo "plain build: the build checks pass (exact floating-point flags, variant objects)"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 installed=$prefix/lib/quelmor
 ls "$installed"

@@ -1,11 +1,13 @@
-# One wineserver for every Wine test of the build (fixture `wine`): the one
-# Debian's wrapper starts on demand shuts down between calls, and a call that
-# connects while it does is reset ("recvmsg: Connection reset by peer").
-# Wine's own services start here too, with no test's output to hold open.
-find_program(QUELMOR_WINESERVER wineserver PATHS /usr/lib/wine REQUIRED)
-find_program(QUELMOR_WINE wine REQUIRED)
-add_test(NAME wine.server_start COMMAND sh -c
-  "'${QUELMOR_WINESERVER}' -k 2>/dev/null; '${QUELMOR_WINESERVER}' -w; '${QUELMOR_WINESERVER}' -p </dev/null >/dev/null 2>&1 && '${QUELMOR_WINE}' wineboot </dev/null >/dev/null 2>&1")
-add_test(NAME wine.server_stop COMMAND sh -c "'${QUELMOR_WINESERVER}' -k 2>/dev/null; true")
-set_tests_properties(wine.server_start PROPERTIES FIXTURES_SETUP wine LABELS windows)
-set_tests_properties(wine.server_stop PROPERTIES FIXTURES_CLEANUP wine LABELS windows)
+# One Wine prefix and server for every Wine test of the build (fixture
+# `wine`), booted afresh in the build folder by wine_server.sh. The tests see
+# that prefix and a home that does not exist, so nothing of the user's is read
+# or written. QUELMOR_WINE_ENVIRONMENT holds what each such test needs.
+set(wineFolder ${PROJECT_BINARY_DIR}/wine)
+set(QUELMOR_WINE_ENVIRONMENT WINEPREFIX=${wineFolder}/prefix HOME=${wineFolder}/no-home WINEDEBUG=-all)
+set(QUELMOR_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
+add_test(NAME wine.server_start COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_server.sh start ${wineFolder}/prefix)
+add_test(NAME wine.server_stop COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_server.sh stop ${wineFolder}/prefix)
+set_tests_properties(wine.server_start PROPERTIES FIXTURES_SETUP wine LABELS windows
+                     ENVIRONMENT "${QUELMOR_WINE_ENVIRONMENT}")
+set_tests_properties(wine.server_stop PROPERTIES FIXTURES_CLEANUP wine LABELS windows
+                     ENVIRONMENT "${QUELMOR_WINE_ENVIRONMENT}")
