@@ -3,8 +3,8 @@
 // the result is created, so a rejected call leaves nothing behind.
 #include <cstdint>
 #include <iterator>
-#include <limits>
 
+#include "gateway_inputs.h"
 #include "mex_binding.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/check_job.h"
@@ -34,31 +34,10 @@ constexpr const char* notRealDouble[5] = {
     "Input 5 (interpCode) must be a real, full double array.",
 };
 
-// Truncates toward zero; false when the value is not finite or its
-// truncation falls outside the signed 32-bit range.
-bool truncateToInt32(double value, std::int32_t& result) {
-    if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
-    result = static_cast<std::int32_t>(value);
-    return true;
-}
-
-// Reads the scalar in the first element of `input` into `result`; returns the
-// problem, or nullptr.
-const char* readScalar(const mxArray* input, const char* emptyMessage, const char* rangeMessage,
-                       std::int32_t& result) {
-    if (mxGetNumberOfElements(input) == 0) return emptyMessage;
-    if (!truncateToInt32(mxGetPr(input)[0], result)) return rangeMessage;
-    return nullptr;
-}
-
 // Returns the first problem with the five inputs, or nullptr once `call` holds
 // everything the kernel needs but the image.
 const char* readInputs(const mxArray* const inputs[5], quelmor::BackprojectionJob& call) {
-    for (int i = 0; i < 5; ++i) {
-        if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
-            return notRealDouble[i];
-        }
-    }
+    if (const char* problem = firstNotRealDouble(inputs, 5, notRealDouble)) return problem;
     if (const char* problem =
             readScalar(inputs[3], "Input 4 (imageSize) must not be empty.",
                        "Input 4 (imageSize) must be finite and within the 32-bit integer range.",
@@ -71,12 +50,7 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::BackprojectionJo
                        call.interpCode)) {
         return problem;
     }
-    // A 64-bit host's dimensions can multiply past 2^64 and wrap to a small count.
-    std::uint64_t viewCount = 0;
-    if (__builtin_mul_overflow(static_cast<std::uint64_t>(mxGetM(inputs[1])),
-                               static_cast<std::uint64_t>(mxGetN(inputs[1])), &viewCount)) {
-        viewCount = std::numeric_limits<std::uint64_t>::max();
-    }
+    const std::uint64_t viewCount = viewCountOf(inputs[1]);
     const quelmor::JobRequest request{call.imageSize,
                                       static_cast<std::uint64_t>(mxGetM(inputs[0])),
                                       viewCount,
@@ -100,16 +74,7 @@ const char* readInputs(const mxArray* const inputs[5], quelmor::BackprojectionJo
 
 extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
                             const mxArray* inputs[]) {
-    // The host's error operation ends the call; the returns only guard a host
-    // whose error operation comes back.
-    if (inputCount != 5) {
-        mexErrMsgTxt("Five input arguments required.");
-        return;
-    }
-    if (outputCount > 1) {
-        mexErrMsgTxt("Too many output arguments.");
-        return;
-    }
+    if (!countsAreRight(outputCount, inputCount)) return;
     quelmor::BackprojectionJob call{};
     if (const char* problem = readInputs(inputs, call)) {
         mexErrMsgTxt(problem);

@@ -30,8 +30,13 @@ protected:
         std::string error;
         module_ = LoadedModule::open(QUELMOR_MODULE_PATH, error).release();
         ASSERT_NE(module_, nullptr) << error;
+        projectionModule_ = LoadedModule::open(QUELMOR_PROJECTION_MODULE_PATH, error).release();
+        ASSERT_NE(projectionModule_, nullptr) << error;
     }
-    static void TearDownTestSuite() { delete module_; }
+    static void TearDownTestSuite() {
+        delete module_;
+        delete projectionModule_;
+    }
 
     void TearDown() override {
         for (mxArray* array : inputs_) mxDestroyArray(array);
@@ -76,10 +81,12 @@ protected:
     }
 
     static LoadedModule* module_;
+    static LoadedModule* projectionModule_;
     std::vector<mxArray*> inputs_;
 };
 
 LoadedModule* Gateway::module_ = nullptr;
+LoadedModule* Gateway::projectionModule_ = nullptr;
 
 TEST_F(Gateway, WrongCountsAreReportedBeforeAnythingIsReadOrCreated) {
     for (int inputCount : {0, 4, 6}) {
@@ -108,19 +115,21 @@ TEST_F(Gateway, WrongCountsAreReportedBeforeAnythingIsReadOrCreated) {
 
 TEST_F(Gateway, EveryCallCaseIsAnsweredAsTheTableSays) {
     for (const CallCase& expected : callCases()) {
+        const LoadedModule* called = expected.module == "Quelmor" ? module_ : projectionModule_;
+        ASSERT_TRUE(expected.module == "Quelmor" || expected.module == "QuelmorProject");
         const CallOutcome outcome =
-            callWithMatrices(module_->gateway(), expected.outputCount, expected.inputs);
+            callWithMatrices(called->gateway(), expected.outputCount, expected.inputs);
         ASSERT_EQ(outcome.hostProblem, "") << expected.name;
-        if (expected.image) {
+        if (expected.result) {
             ASSERT_TRUE(outcome.finished && outcome.hasImage)
                 << expected.name << ": " << outcome.message;
-            EXPECT_EQ(outcome.image.rows, expected.image->rows) << expected.name;
-            EXPECT_EQ(outcome.image.columns, expected.image->columns) << expected.name;
+            EXPECT_EQ(outcome.image.rows, expected.result->rows) << expected.name;
+            EXPECT_EQ(outcome.image.columns, expected.result->columns) << expected.name;
             // Bytes, not values: NaN pixels must match too.
-            const std::size_t count = expected.image->values.size();
+            const std::size_t count = expected.result->values.size();
             EXPECT_TRUE(outcome.image.values.size() == count &&
                         (count == 0 ||
-                         std::memcmp(outcome.image.values.data(), expected.image->values.data(),
+                         std::memcmp(outcome.image.values.data(), expected.result->values.data(),
                                      count * sizeof(double)) == 0))
                 << expected.name;
         } else {

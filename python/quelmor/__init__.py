@@ -2,6 +2,8 @@
 
 backproject(sinogram, cosines, sines, size)  the kernel's plain sum, bit for bit
                                               the host module's image
+project(image, cosines, sines, detector_count)
+                                             its exact transpose, the forward projection
 filter_sinogram(sinogram, filter="ramp")     the ramp filter, windowed, zero-padded
 ramp_filter(sinogram, spacing=1.0)           the plain ramp filter
 fbp(sinogram, theta, size)                   filtered backprojection, scaled by pi/V
@@ -26,7 +28,7 @@ from . import _kernel
 from ._kernel import covering_detector_count
 from ._version import __version__
 
-__all__ = ["backproject", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
+__all__ = ["backproject", "project", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
            "kernel_variant", "processor_name", "FILTERS", "__version__"]
 
 _SAMPLERS = {"nearest": 0, "linear": 1}
@@ -154,6 +156,74 @@ def backproject(sinogram: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.Arra
     # Each kernel image is column-major: its transpose indexes [row, column].
     result = images.transpose(0, 2, 1)
     return result if samples.ndim == 3 else result[0]
+
+
+def project(image: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.ArrayLike,
+            detector_count: int, sampler: str = "linear",
+            threads: Optional[int] = None) -> np.ndarray:
+    """Adds every pixel into the detector samples each view reads for it.
+
+    The exact transpose of `backproject`: each pixel's coordinate in a view is
+    the one `backproject` samples at, and the pixel's value goes to the
+    sample the nearest sampler reads, or, for "linear", (1 - f) times it to
+    the sample below the coordinate and f times it to the one above, each
+    product rounded, with f the interpolation weight. So the matrices of the
+    two, probed with unit inputs, are each other's transpose bit for bit.
+    Each sample receives the pixels in storage order (column by column, top
+    to bottom); samples off the detector receive nothing.
+
+    Parameters
+    ----------
+    image : array_like, (N, N) or (S, N, N)
+        A square image, pixel [k, j] at row k and column j, or a stack of S.
+        Converted to float64 under the same rules as `backproject`'s sinogram.
+    cosines, sines : array_like
+        cos(theta) and sin(theta) of each view, finite; V is the number of
+        cosines, and there must be at least V sines (extra ones are not read).
+    detector_count : int
+        M, the detector samples per view; coordinate 0 falls on sample M // 2.
+    sampler : {"linear", "nearest"}
+    threads : int, optional
+        Threads to use, across slices and views; None uses every core. The
+        sinogram does not depend on it.
+
+    Returns
+    -------
+    numpy.ndarray
+        (M, V) float64, or (S, M, V) for a stack: one column per view. The GIL
+        is released while the kernel runs.
+
+    Raises
+    ------
+    TypeError
+        For complex, boolean, object or text arrays, and a detector count or
+        thread count that is not an integer.
+    ValueError
+        For an image that is not square or has the wrong dimensions, fewer
+        sines than cosines, non-finite coefficients, a negative detector
+        count, an unknown sampler, or sizes beyond the kernel's 32-bit counts.
+    """
+    interp_code = _sampler_code(sampler)
+    thread_count = _thread_count(threads)
+    pixels = _float64(image, "image")
+    if pixels.ndim not in (2, 3) or pixels.shape[-1] != pixels.shape[-2]:
+        raise ValueError(
+            "image must be square, with 2 dimensions (N x N) or 3 (slices x N x N), not "
+            f"shape {pixels.shape}")
+    cosines = _float64(cosines, "cosines").ravel()
+    sines = _float64(sines, "sines").ravel()
+    detector_count = _count(detector_count, "detector_count", 0)
+    size = pixels.shape[-1]
+    _kernel.check_job(min(detector_count, 2**62), cosines.size, cosines, sines, size)
+
+    stack = pixels if pixels.ndim == 3 else pixels[np.newaxis]
+    # Each kernel image is column-major, each kernel sinogram view-major.
+    kernel_images = np.ascontiguousarray(stack.transpose(0, 2, 1))
+    sinograms = np.zeros((stack.shape[0], cosines.size, detector_count))
+    _kernel.project_stack(kernel_images, cosines, sines, detector_count, interp_code,
+                          thread_count, sinograms)
+    result = sinograms.transpose(0, 2, 1)
+    return result if pixels.ndim == 3 else result[0]
 
 
 def _require_sinogram_dimensions(samples):

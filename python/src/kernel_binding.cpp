@@ -18,6 +18,7 @@
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
+#include "quelmor/project_views.h"
 
 namespace py = pybind11;
 
@@ -91,6 +92,33 @@ void backprojectStack(Doubles stack, Doubles cosines, Doubles sines, std::int64_
         zeroFirst ? quelmor::ImageStart::zeroed : quelmor::ImageStart::asGiven);
 }
 
+// images: (slices, side, side), each slice a column-major image; sinograms:
+// (slices, views, detector samples), each slice a column-major sinogram that
+// the views' sums are added into.
+void projectStack(Doubles images, Doubles cosines, Doubles sines, std::int64_t detectorCount,
+                  std::int32_t interpCode, unsigned threadCount, Doubles sinograms) {
+    require(images.ndim() == 3 && sinograms.ndim() == 3, "images and sinograms need 3 dimensions");
+    require(images.shape(1) == images.shape(2), "images must be square");
+    require(detectorCount >= 0, "detector_count must be at least 0, not " + std::to_string(detectorCount));
+    const std::int64_t slices = images.shape(0), imageSize = images.shape(1);
+    const std::int64_t viewCount = cosines.ndim() == 1 ? cosines.shape(0) : 0;
+    requireValidJob(detectorCount, viewCount, cosines, sines, imageSize);
+    require(sinograms.shape(0) == slices && sinograms.shape(1) == viewCount &&
+                sinograms.shape(2) == detectorCount,
+            "sinograms must have shape (slices, views, detector_count)");
+    require(sinograms.writeable(), "sinograms must be writeable");
+
+    std::vector<quelmor::ProjectionJob> jobs;
+    for (std::int64_t s = 0; s < slices; ++s) {
+        jobs.push_back({sinograms.mutable_data(s), images.data(s),
+                        static_cast<std::int32_t>(detectorCount), cosines.data(), sines.data(),
+                        static_cast<std::int32_t>(viewCount), static_cast<std::int32_t>(imageSize),
+                        interpCode});
+    }
+    py::gil_scoped_release unlocked;
+    quelmor::projectStackParallel(jobs, threadCount);
+}
+
 // views: (count, detector samples), each row one view; filtered: the same
 // shape, written in place (it may be views itself).
 void filterViews(Doubles views, Doubles filtered, const std::string& window, double cutoff,
@@ -124,6 +152,9 @@ PYBIND11_MODULE(_kernel, module) {
     module.def("backproject_stack", &backprojectStack, py::arg("stack"), py::arg("cosines"),
                py::arg("sines"), py::arg("image_size"), py::arg("interp_code"), py::arg("threads"),
                py::arg("images").noconvert(), py::arg("zero_first") = false);
+    module.def("project_stack", &projectStack, py::arg("images"), py::arg("cosines"),
+               py::arg("sines"), py::arg("detector_count"), py::arg("interp_code"),
+               py::arg("threads"), py::arg("sinograms").noconvert());
     module.def(
         "check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
         py::arg("cosines"), py::arg("sines"), py::arg("image_size"),

@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Fails unless every compile command of a build keeps floating point exact:
 -ffp-contract=off, no fast-math or any of its parts, and SSE2 arithmetic
-(-msse2 -mfpmath=sse) when the target is 32-bit x86. The Octave module's
-compile, run by mkoctfile outside compile_commands.json, is read from the
-commands mkoctfile logged (host/octave/mkoctfile.log) when it was built.
+(-msse2 -mfpmath=sse) when the target is 32-bit x86. The Octave modules'
+compiles, run by mkoctfile outside compile_commands.json, are read from the
+commands mkoctfile logged (host/octave/<module>.log) when they were built.
 
     check_fp_flags.py BUILD_DIR [--x86-32]
 """
+import glob
 import json
-import os
 import re
 import shlex
 import sys
@@ -23,8 +23,7 @@ compiles = []
 for entry in json.load(open(f'{build}/compile_commands.json')):
     words = entry['arguments'] if 'arguments' in entry else shlex.split(entry['command'])
     compiles.append((entry['file'], words))
-octave_log = f'{build}/host/octave/mkoctfile.log'
-if os.path.exists(octave_log):
+for octave_log in glob.glob(f'{build}/host/octave/*.log'):
     for line in open(octave_log):
         words = shlex.split(line)
         if words and '-c' in words:

@@ -8,6 +8,7 @@
 
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
+#include "quelmor/project_views.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ Matrix referenceImage(const std::vector<Matrix>& inputs) {
                                 static_cast<std::int32_t>(inputs[1].values.size()),
                                 imageSize,
                                 static_cast<std::int32_t>(inputs[4].values[0])};
-    quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
+    quelmor::findKernelVariant("reference")->backprojectColumns(job, 0, imageSize);
     return image;
 }
 
@@ -62,6 +63,180 @@ std::vector<Matrix> randomScene(int imageSize, int detectorCount,
     for (std::size_t i = 0; i < cosines.size() * detectorCount; ++i)
         projections.values.push_back(sample(random));
     return {projections, column(cosines), column(sines), scalar(imageSize), scalar(interpCode)};
+}
+
+// The reference projection's sinogram for a well-formed QuelmorProject call.
+Matrix referenceSinogram(const std::vector<Matrix>& inputs) {
+    const auto detectorCount = static_cast<std::int32_t>(inputs[3].values[0]);
+    const auto viewCount = static_cast<std::int32_t>(inputs[1].values.size());
+    Matrix sinogram{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(viewCount),
+                    std::vector<double>(static_cast<std::size_t>(detectorCount) * viewCount)};
+    const quelmor::ProjectionJob job{sinogram.values.data(),
+                                     inputs[0].values.data(),
+                                     detectorCount,
+                                     inputs[1].values.data(),
+                                     inputs[2].values.data(),
+                                     viewCount,
+                                     static_cast<std::int32_t>(inputs[0].rows),
+                                     static_cast<std::int32_t>(inputs[4].values[0])};
+    quelmor::findKernelVariant("reference")->projectViews(job, 0, viewCount);
+    return sinogram;
+}
+
+CallCase sinogramCase(std::string name, std::vector<Matrix> inputs, int outputCount = 1) {
+    Matrix sinogram = referenceSinogram(inputs);
+    return {std::move(name), std::move(inputs), outputCount, std::move(sinogram), {},
+            "QuelmorProject"};
+}
+
+// The five inputs of a random image of side `imageSize`.
+std::vector<Matrix> randomImageScene(int imageSize, int detectorCount,
+                                     const std::vector<double>& cosines,
+                                     const std::vector<double>& sines, double interpCode,
+                                     std::mt19937_64& random) {
+    std::uniform_real_distribution<double> pixel(-2, 2);
+    Matrix image = square(static_cast<std::uint32_t>(imageSize), {});
+    for (int i = 0; i < imageSize * imageSize; ++i) image.values.push_back(pixel(random));
+    return {image, column(cosines), column(sines), scalar(detectorCount), scalar(interpCode)};
+}
+
+std::vector<double> evenAngles(int count, bool sine) {
+    std::vector<double> values;
+    for (int v = 0; v < count; ++v)
+        values.push_back(sine ? std::sin(v * std::numbers::pi / count)
+                              : std::cos(v * std::numbers::pi / count));
+    return values;
+}
+
+// QuelmorProject's calls: the backprojection's worked examples transposed,
+// boundaries, scenes, argument handling, every rejection and random calls.
+void addProjectionCases(std::vector<CallCase>& cases) {
+    std::mt19937_64 random(29);
+    auto refused = [&](const std::string& name, std::vector<Matrix> inputs,
+                       const std::string& message, int outputCount = 1) {
+        cases.push_back({"project_" + name, std::move(inputs), outputCount, std::nullopt, message,
+                         "QuelmorProject"});
+    };
+    // By hand: along x, column j of a 3 x 3 image goes to sample j + 1 of 5;
+    // tilted, the pixels go where the backprojection read them from (30, 20,
+    // 40, 30 in its worked example are samples 2, 1, 3, 2).
+    const Matrix oneToNine = square(3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    for (int code : {0, 1}) {
+        cases.push_back({"project_worked_1_code" + std::to_string(code),
+                         {oneToNine, scalar(1), scalar(0), scalar(5), scalar(code)},
+                         1, Matrix{5, 1, {0, 6, 15, 24, 0}}, {}, "QuelmorProject"});
+    }
+    cases.push_back({"project_worked_3_nearest",
+                     {square(2, {1, 2, 3, 4}), scalar(0.6), scalar(0.8), scalar(4), scalar(0)},
+                     1, Matrix{4, 1, {0, 2, 5, 3}}, {}, "QuelmorProject"});
+    for (double c : {0.5, -0.5, -1.5, 0.49999999999999994, -0.49999999999999994, 1e-20, -1e-20}) {
+        for (int code : {0, 1}) {
+            cases.push_back(sinogramCase("project_boundary_" + std::to_string(cases.size()),
+                                         {square(2, {1, 10, 100, 1000}), scalar(c), scalar(0.0),
+                                          scalar(7), scalar(code)}));
+        }
+    }
+    for (int imageSize : {1, 2, 7, 16, 33}) {
+        for (int code : {0, 1}) {
+            const std::string suffix = std::to_string(imageSize) + "_" + std::to_string(code);
+            cases.push_back(sinogramCase(
+                "project_scene_" + suffix,
+                randomImageScene(imageSize, quelmor::coveringDetectorCount(imageSize),
+                                 evenAngles(24, false), evenAngles(24, true), code, random)));
+            cases.push_back(sinogramCase(
+                "project_short_detector_" + suffix,
+                randomImageScene(imageSize, imageSize / 3 + 1, evenAngles(24, false),
+                                 evenAngles(24, true), code, random)));
+        }
+    }
+
+    const std::vector<Matrix> base =
+        randomImageScene(5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
+    auto with = [&](int position, Matrix replacement) {
+        std::vector<Matrix> inputs = base;
+        inputs[position] = std::move(replacement);
+        return inputs;
+    };
+    auto accepted = [&](const std::string& name, int position, Matrix replacement,
+                        int outputCount = 1) {
+        cases.push_back(
+            sinogramCase("project_" + name, with(position, std::move(replacement)), outputCount));
+    };
+    accepted("detectors_3_99", 3, scalar(3.99));
+    accepted("detectors_minus_0_9", 3, scalar(-0.9));
+    accepted("detectors_multi_element", 3, Matrix{1, 3, {11, 100, -1}});
+    accepted("code_1_9", 4, scalar(1.9));
+    accepted("code_minus_0_9", 4, scalar(-0.9));
+    accepted("code_2", 4, scalar(2));
+    accepted("code_minus_1", 4, scalar(-1));
+    accepted("cosines_2x2", 1, Matrix{2, 2, {1.0, 0.6, 0.0, -0.6}});
+    accepted("extra_sines", 2, column({0.0, 0.8, 1.0, 0.8, notANumber, inf}));
+    accepted("coefficients_off_every_detector", 1, column({1e300, -4e9, 0.0, 1e10}));
+    accepted("empty_image", 0, Matrix{});
+    accepted("no_outputs", 4, scalar(0), 0);
+    cases.push_back(sinogramCase("project_no_views",
+                                 {base[0], Matrix{}, Matrix{}, scalar(4), scalar(1)}));
+    {
+        std::vector<Matrix> inputs =
+            randomImageScene(6, 11, evenAngles(12, false), evenAngles(12, true), 1, random);
+        inputs[1] = Matrix{3, 4, evenAngles(12, false)};
+        inputs[2] = Matrix{1, 12, evenAngles(12, true)};
+        cases.push_back(sinogramCase("project_cosines_3x4_sines_row", inputs));
+    }
+
+    const std::string fiveInputs = "Five input arguments required.";
+    refused("no_inputs", {}, fiveInputs);
+    refused("four_inputs_two_outputs", {base.begin(), base.end() - 1}, fiveInputs, 2);
+    std::vector<Matrix> six = base;
+    six.push_back(scalar(1));
+    refused("six_inputs", six, fiveInputs);
+    refused("two_outputs", base, "Too many output arguments.", 2);
+    refused("not_square", with(0, Matrix{2, 3, std::vector<double>(6, 1.0)}),
+            "Input 1 (image) must be square.");
+    refused("detectors_empty", with(3, Matrix{0, 1, {}}),
+            "Input 4 (detectorCount) must not be empty.");
+    refused("code_empty", with(4, Matrix{1, 0, {}}), "Input 5 (interpCode) must not be empty.");
+    const std::string detectorRange =
+        "Input 4 (detectorCount) must be finite and within the 32-bit integer range.";
+    refused("detectors_nan", with(3, scalar(notANumber)), detectorRange);
+    refused("detectors_2_31", with(3, scalar(2147483648.0)), detectorRange);
+    refused("code_inf", with(4, scalar(inf)),
+            "Input 5 (interpCode) must be finite and within the 32-bit integer range.");
+    refused("detectors_negative", with(3, scalar(-1)), "Input 4 (detectorCount) must not be negative.");
+    refused("sinogram_too_large", with(3, scalar(2147483647)),
+            "Inputs 2 (cosines) and 4 (detectorCount) ask for a sinogram of more than "
+            "2147483647 samples.");
+    refused("too_few_sines", with(2, column({0.0, 0.8, 1.0})),
+            "Input 3 (sines) needs an element for every element of input 2 (cosines).");
+    refused("sine_nan", with(2, column({0.0, 0.8, notANumber, 0.8})),
+            "Inputs 2 (cosines) and 3 (sines) must be finite.");
+
+    // Random calls around the vector widths: random coefficients or angles,
+    // short and fitting detectors, infinite and subnormal pixels.
+    std::uniform_real_distribution<double> unit(-1, 1);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    for (int i = 0; i < 100; ++i) {
+        const int imageSize = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
+        const int fitting = quelmor::coveringDetectorCount(imageSize);
+        const int detectors = uniform(0, 4) == 0 ? uniform(1, fitting) : fitting + uniform(0, 3);
+        std::vector<double> cosines, sines;
+        for (int v = uniform(1, 24); v > 0; --v) {
+            const bool angle = uniform(0, 2) > 0;
+            const double theta = (unit(random) + 1) * std::numbers::pi;
+            cosines.push_back(angle ? std::cos(theta) : unit(random) * 2.5);
+            sines.push_back(angle ? std::sin(theta) : unit(random) * 2.5);
+        }
+        Matrix image = square(static_cast<std::uint32_t>(imageSize), {});
+        for (int e = 0; e < imageSize * imageSize; ++e) {
+            const int kind = uniform(0, 49);
+            image.values.push_back(kind == 0   ? inf
+                                   : kind == 1 ? 4e-320
+                                               : unit(random) * 10);
+        }
+        cases.push_back(sinogramCase("project_random_" + std::to_string(i),
+                                     {image, column(cosines), column(sines), scalar(detectors),
+                                      scalar(uniform(0, 1))}));
+    }
 }
 
 // Seeded random calls of every size class around the vector widths: random
@@ -275,5 +450,6 @@ std::vector<CallCase> callCases() {
     refused("sine_minus_inf", with(2, column({0.0, 0.8, 1.0, -inf})), finite);
 
     addRandomCalls(cases, 300);
+    addProjectionCases(cases);
     return cases;
 }

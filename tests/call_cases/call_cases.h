@@ -1,4 +1,4 @@
-// The table of calls every build of the module must answer as it says: the
+// The table of calls every build of the modules must answer as it says: the
 // gateway test makes each through the stand-in host, and make_vectors writes
 // each as a shared call vector that the Linux, Windows and Octave builds answer.
 #pragma once
@@ -13,10 +13,11 @@ struct CallCase {
     std::string name;
     std::vector<Matrix> inputs;  // each a real double array
     int outputCount = 1;
-    std::optional<Matrix> image;  // the image the call returns, or
-    std::string message;          // the error it raises
+    std::optional<Matrix> result;  // the image or sinogram the call returns, or
+    std::string message;           // the error it raises
+    std::string module = "Quelmor";  // or "QuelmorProject"
 };
 
-// Every case: worked examples, rounding boundaries, scenes, argument
-// handling and every rejection, then seeded random calls.
+// Every case: for each module, worked examples, rounding boundaries, scenes,
+// argument handling and every rejection, then seeded random calls.
 std::vector<CallCase> callCases();

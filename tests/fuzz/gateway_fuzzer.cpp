@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1])),
             imageSize,
             static_cast<std::int32_t>(mxGetPr(inputs[4])[0])};
-        quelmor::findKernelVariant("reference")->sweepColumns(job, 0, imageSize);
+        quelmor::findKernelVariant("reference")->backprojectColumns(job, 0, imageSize);
         if (!quelmor::testing::sameBytes(result.image.values, expected)) std::abort();
     }
     for (mxArray* input : inputs) mxDestroyArray(input);

@@ -56,14 +56,16 @@ def built(relative):
 
 @pytest.fixture(scope="session")
 def call_cases(tmp_path_factory):
-    """The table of call cases, as make_vectors writes it: (name, inputs, nargout, image or None)."""
+    """The table of call cases, as make_vectors writes it:
+    (name, module, inputs, nargout, result or None)."""
     folder = tmp_path_factory.mktemp("vectors")
     subprocess.run([built("tests/make_vectors"), folder], check=True, stdout=subprocess.DEVNULL)
     cases = []
     for call in sorted(folder.iterdir()):
         inputs = [read_matrix(path) for path in sorted(call.glob("in[0-9]"))]
         expected = call / "expected"
-        cases.append((call.name, inputs, int((call / "nargout").read_text()),
+        cases.append((call.name, (call / "module").read_text().strip(), inputs,
+                      int((call / "nargout").read_text()),
                       read_matrix(expected) if expected.exists() else None))
     return cases
 
