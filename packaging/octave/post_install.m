@@ -1,8 +1,10 @@
-## Run by pkg install: puts the help file beside the compiled module, where
-## help Quelmor reads it (pkg itself installs .m files apart from .mex ones).
+## Run by pkg install: puts each module's help file beside the compiled
+## module, where help reads it (pkg itself installs .m files apart from .mex ones).
 function post_install (desc)
-  modules = dir (fullfile (desc.archprefix, "*", "Quelmor.mex"));
-  for k = 1:numel (modules)
-    copyfile (fullfile (desc.dir, "Quelmor.m"), modules(k).folder);
+  for name = {"Quelmor", "QuelmorProject"}
+    modules = dir (fullfile (desc.archprefix, "*", [name{1} ".mex"]));
+    for k = 1:numel (modules)
+      copyfile (fullfile (desc.dir, [name{1} ".m"]), modules(k).folder);
+    endfor
   endfor
 endfunction

@@ -4,10 +4,10 @@
 // (the number of results asked for), `module` (the module it calls) and either
 // `expected`, the result's matrix file, or `expected_message`, the error's text. With --fuzz-seeds, writes
 // the same calls (those small enough) in the byte form gateway_fuzzer decodes,
-// as its seed corpus.
+// as its seed corpus: MODULE's calls alone.
 //
 //   make_vectors DIR
-//   make_vectors --fuzz-seeds DIR
+//   make_vectors --fuzz-seeds DIR MODULE
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,16 +40,17 @@ bool writeFuzzSeed(const fs::path& path, const CallCase& call) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool fuzzSeeds = argc == 3 && std::string(argv[1]) == "--fuzz-seeds";
+    const bool fuzzSeeds = argc == 4 && std::string(argv[1]) == "--fuzz-seeds";
     if (argc != 2 && !fuzzSeeds) {
-        std::fprintf(stderr, "usage: make_vectors [--fuzz-seeds] DIR\n");
+        std::fprintf(stderr, "usage: make_vectors DIR | make_vectors --fuzz-seeds DIR MODULE\n");
         return 2;
     }
-    const fs::path directory = argv[argc - 1];
+    const fs::path directory = argv[fuzzSeeds ? 2 : 1];
     const std::vector<CallCase> calls = callCases();
     int written = 0;
     for (const CallCase& call : calls) {
         if (fuzzSeeds) {
+            if (call.module != argv[3]) continue;
             fs::create_directories(directory);
             written += writeFuzzSeed(directory / call.name, call);
             continue;

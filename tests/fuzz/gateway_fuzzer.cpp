@@ -1,7 +1,8 @@
 // libFuzzer target: turns bytes into one mexFunction call through the
 // stand-in host (any argument counts, any dimensions up to a memory cap, any
-// doubles), then checks that the call either left an image of the size asked
-// for, equal to the reference sweep's, or raised one error.
+// doubles), then checks that the call either left a result of the size asked
+// for, equal to the reference's, or raised one error. Built once per module:
+// with QUELMOR_FUZZ_PROJECTION the gateway is QuelmorProject's.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "kernel_buffers.h"
 #include "matrix_call.h"
 #include "quelmor/kernel_variants.h"
+#include "quelmor/project_views.h"
 #include "standin_host.h"
 
 // The module's entry point, linked in from the gateway's source.
@@ -21,9 +23,10 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
 namespace {
 
 // Each array holds at most this many elements, and an accepted image size
-// is folded below maxImageSize, so no call needs more than a few megabytes.
+// or detector count (input 4) is folded below maxCount, so no call needs
+// more than a few megabytes.
 constexpr std::size_t maxElements = 4096;
-constexpr double maxImageSize = 200;
+constexpr double maxCount = 200;
 
 class ByteReader {
 public:
@@ -68,14 +71,69 @@ mxArray* decodeArray(ByteReader& in, int position) {
     double* values = mxGetPr(array);
     for (std::size_t i = 0; i < rows * columns; ++i) {
         double value = in.number();
-        // Fold accepted image sizes under the cap; sizes the gateway refuses stay as they are.
-        if (position == 3 && i == 0 && std::isfinite(value) && std::fabs(value) >= maxImageSize &&
+        // Fold accepted counts under the cap; counts the gateway refuses stay as they are.
+        if (position == 3 && i == 0 && std::isfinite(value) && std::fabs(value) >= maxCount &&
             std::fabs(value) < 46341) {
-            value = std::fmod(value, maxImageSize);
+            value = std::fmod(value, maxCount);
         }
         values[i] = value;
     }
     return array;
+}
+
+// The call's inputs, once the gateway has accepted them.
+struct Accepted {
+    std::int32_t count;  // input 4: the image's side or the detector count
+    std::int32_t code;
+    std::int32_t views;
+};
+Accepted accepted(const std::vector<mxArray*>& inputs) {
+    return {static_cast<std::int32_t>(mxGetPr(inputs[3])[0]),
+            static_cast<std::int32_t>(mxGetPr(inputs[4])[0]),
+            static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1]))};
+}
+
+// The result's dimensions: side x side for the backprojection, detectors x
+// views for the projection.
+bool hasExpectedShape(const std::vector<mxArray*>& inputs, const Matrix& result) {
+    const Accepted call = accepted(inputs);
+#if QUELMOR_FUZZ_PROJECTION
+    return result.rows == static_cast<std::uint32_t>(call.count) &&
+           result.columns == static_cast<std::uint32_t>(call.views);
+#else
+    return result.rows == static_cast<std::uint32_t>(call.count) &&
+           result.columns == static_cast<std::uint32_t>(call.count);
+#endif
+}
+
+// The module's result is the reference's, byte for byte.
+bool matchesReference(const std::vector<mxArray*>& inputs, const Matrix& result) {
+    if (!hasExpectedShape(inputs, result)) return false;
+    const Accepted call = accepted(inputs);
+    std::vector<double> expected(result.values.size(), 0.0);
+    const quelmor::KernelVariant& reference = *quelmor::findKernelVariant("reference");
+#if QUELMOR_FUZZ_PROJECTION
+    const quelmor::ProjectionJob job{expected.data(),
+                                     mxGetPr(inputs[0]),
+                                     call.count,
+                                     mxGetPr(inputs[1]),
+                                     mxGetPr(inputs[2]),
+                                     call.views,
+                                     static_cast<std::int32_t>(mxGetM(inputs[0])),
+                                     call.code};
+    reference.projectViews(job, 0, call.views);
+#else
+    const quelmor::BackprojectionJob job{expected.data(),
+                                         mxGetPr(inputs[0]),
+                                         static_cast<std::int32_t>(mxGetM(inputs[0])),
+                                         mxGetPr(inputs[1]),
+                                         mxGetPr(inputs[2]),
+                                         call.views,
+                                         call.count,
+                                         call.code};
+    reference.backprojectColumns(job, 0, call.count);
+#endif
+    return quelmor::testing::sameBytes(result.values, expected);
 }
 
 }  // namespace
@@ -93,24 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // Only a well-formed call finishes: five inputs, at most one output.
         if (inputCount != 5 || outputCount > 1 || !result.hasImage) std::abort();
-        const auto imageSize = static_cast<std::int32_t>(mxGetPr(inputs[3])[0]);
-        if (result.image.rows != static_cast<std::uint32_t>(imageSize) ||
-            result.image.columns != static_cast<std::uint32_t>(imageSize)) {
-            std::abort();
-        }
-        // The module's image is the reference sweep's.
-        std::vector<double> expected(static_cast<std::size_t>(imageSize) * imageSize, 0.0);
-        const quelmor::BackprojectionJob job{
-            expected.data(),
-            mxGetPr(inputs[0]),
-            static_cast<std::int32_t>(mxGetM(inputs[0])),
-            mxGetPr(inputs[1]),
-            mxGetPr(inputs[2]),
-            static_cast<std::int32_t>(mxGetM(inputs[1]) * mxGetN(inputs[1])),
-            imageSize,
-            static_cast<std::int32_t>(mxGetPr(inputs[4])[0])};
-        quelmor::findKernelVariant("reference")->backprojectColumns(job, 0, imageSize);
-        if (!quelmor::testing::sameBytes(result.image.values, expected)) std::abort();
+        if (!matchesReference(inputs, result.image)) std::abort();
     }
     for (mxArray* input : inputs) mxDestroyArray(input);
     if (standinLiveArrays() != 0) std::abort();

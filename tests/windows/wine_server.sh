@@ -12,6 +12,7 @@ export WINEPREFIX=$2 WINEDEBUG=-all
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
 log=$WINEPREFIX.log
+mkdir -p "$(dirname "$WINEPREFIX")"
 
 fail() {
   echo "wine_server.sh: $1; Wine said:" >&2
