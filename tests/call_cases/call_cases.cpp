@@ -65,6 +65,12 @@ std::vector<Matrix> randomScene(int imageSize, int detectorCount,
     return {projections, column(cosines), column(sines), scalar(imageSize), scalar(interpCode)};
 }
 
+// `inputs` with the one at `position` replaced.
+std::vector<Matrix> replacing(std::vector<Matrix> inputs, int position, Matrix replacement) {
+    inputs[position] = std::move(replacement);
+    return inputs;
+}
+
 // The reference projection's sinogram for a well-formed QuelmorProject call.
 Matrix referenceSinogram(const std::vector<Matrix>& inputs) {
     const auto detectorCount = static_cast<std::int32_t>(inputs[3].values[0]);
@@ -153,9 +159,7 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     const std::vector<Matrix> base =
         randomImageScene(5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
     auto with = [&](int position, Matrix replacement) {
-        std::vector<Matrix> inputs = base;
-        inputs[position] = std::move(replacement);
-        return inputs;
+        return replacing(base, position, std::move(replacement));
     };
     auto accepted = [&](const std::string& name, int position, Matrix replacement,
                         int outputCount = 1) {
@@ -361,9 +365,7 @@ std::vector<CallCase> callCases() {
     const std::vector<Matrix> base =
         randomScene(5, 9, {1.0, 0.6, 0.0, -0.6}, {0.0, 0.8, 1.0, 0.8}, 1, random);
     auto with = [&](int position, Matrix replacement) {
-        std::vector<Matrix> inputs = base;
-        inputs[position] = std::move(replacement);
-        return inputs;
+        return replacing(base, position, std::move(replacement));
     };
     auto accepted = [&](const std::string& name, int position, Matrix replacement,
                         int outputCount = 1) {
