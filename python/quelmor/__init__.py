@@ -7,6 +7,8 @@ project(image, cosines, sines, detector_count)
 filter_sinogram(sinogram, filter="ramp")     the ramp filter, windowed, zero-padded
 ramp_filter(sinogram, spacing=1.0)           the plain ramp filter
 fbp(sinogram, theta, size)                   filtered backprojection, scaled by pi/V
+sirt(sinogram, theta, size)                  SIRT, the least-squares image iterated
+cgls(sinogram, theta, size)                  CGLS, conjugate gradients on the least squares
 covering_detector_count(size)                detector samples covering the image
 
 Geometry: pixel (row k, column j) lies at x = j - c, y = c - k with
@@ -28,8 +30,8 @@ from . import _kernel
 from ._kernel import covering_detector_count
 from ._version import __version__
 
-__all__ = ["backproject", "project", "filter_sinogram", "ramp_filter", "fbp", "covering_detector_count",
-           "kernel_variant", "processor_name", "FILTERS", "__version__"]
+__all__ = ["backproject", "project", "filter_sinogram", "ramp_filter", "fbp", "sirt", "cgls",
+           "covering_detector_count", "kernel_variant", "processor_name", "FILTERS", "__version__"]
 
 _SAMPLERS = {"nearest": 0, "linear": 1}
 #: The projection filters' names: the ramp alone (Ram-Lak), and the ramp
@@ -349,7 +351,9 @@ def fbp(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, sampler: str =
     numpy.ndarray
         (size, size), or (S, size, size) for a stack. With center and origin
         None it is byte for byte backproject(filter_sinogram(...),
-        cos(theta) / spacing, sin(theta) / spacing, size) * (pi / V). Other
+        cos(theta) / spacing, sin(theta) / spacing, size) * (pi / V), with
+        cos and sin the core's (core/README.md, "View angles": the same bits
+        on every platform, within an ulp of NumPy's). Other
         values shift each view by (center - M // 2) + ((size - 1) // 2 -
         origin)(cos(theta) - sin(theta)) / spacing samples inside the
         filter's transform, so the backprojection reads each pixel's own
@@ -361,6 +365,17 @@ def fbp(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, sampler: str =
         For a theta of another length than the views, or not finite, and
         whatever filter_sinogram and backproject refuse.
     """
+    angles, _ = _view_angles(theta, sinogram)
+    shifts = _shifts(angles, sinogram, size, spacing, center, origin)
+    filtered = _filtered(sinogram, filter, cutoff, spacing, threads, shifts)
+    cosines, sines = _kernel.view_coefficients(angles, float(spacing))
+    image = backproject(filtered, cosines, sines, size, sampler, threads)
+    image *= np.pi / angles.size  # in place: the image is this call's own
+    return image
+
+
+def _view_angles(theta, sinogram, stacklevel=3):
+    """theta as float64, checked against the sinogram's views."""
     angles = _float64(theta, "theta").ravel()
     if not np.all(np.isfinite(angles)):
         raise ValueError("theta must be finite")
@@ -372,22 +387,166 @@ def fbp(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, sampler: str =
                          f"{views} views")
     if np.ptp(angles) > 2 * np.pi:
         warnings.warn(f"theta spans {np.ptp(angles):.4g} radians, more than 2 pi: angles are "
-                      "radians (numpy.deg2rad converts degrees)", stacklevel=2)
-    shifts = None
-    if views is not None and (center is not None or origin is not None):
-        detector_center = np.shape(sinogram)[-2] // 2
-        pixel_center = (_count(size, "size", 0) - 1) // 2
-        center = detector_center if center is None else float(center)
-        origin = pixel_center if origin is None else float(origin)
-        if not (math.isfinite(center) and math.isfinite(origin)):
-            raise ValueError("center and origin must be finite")
-        # A spacing of 0 is refused by the filter, with its own message.
-        with np.errstate(divide="ignore", invalid="ignore"):
-            shifts = (center - detector_center) + (pixel_center - origin) * (
-                np.cos(angles) - np.sin(angles)) / float(spacing)
-    filtered = _filtered(sinogram, filter, cutoff, spacing, threads, shifts)
+                      "radians (numpy.deg2rad converts degrees)", stacklevel=stacklevel)
+    return np.ascontiguousarray(angles), views
+
+
+def _shifts(angles, sinogram, size, spacing, center, origin):
+    """Each view's data offset in samples for center and origin, or None for neither."""
+    if np.ndim(sinogram) not in (2, 3) or (center is None and origin is None):
+        return None
+    detector_count = np.shape(sinogram)[-2]
+    size = _count(size, "size", 0)
+    center = detector_count // 2 if center is None else float(center)
+    origin = (size - 1) // 2 if origin is None else float(origin)
+    if not (math.isfinite(center) and math.isfinite(origin)):
+        raise ValueError("center and origin must be finite")
+    # A spacing of 0 gives infinite shifts; the filter and the solvers refuse it.
+    return _kernel.view_shifts(angles, detector_count, size, float(spacing), center, origin)
+
+
+def _solve(method, sinogram, theta, size, iterations, sampler, spacing, center, origin,
+           nonnegative, relaxation, x0, tolerance, threads, callback):
+    angles, _ = _view_angles(theta, sinogram, stacklevel=4)
+    samples = _float64(sinogram, "sinogram")
+    _require_sinogram_dimensions(samples)
+    size = _count(size, "size", 0)
+    iterations = _count(iterations, "iterations", 0)
+    if iterations > 2**31 - 1:
+        raise ValueError(f"iterations must be at most 2147483647, not {iterations}")
+    interp_code = _sampler_code(sampler)
+    thread_count = _thread_count(threads)
     spacing = float(spacing)
-    image = backproject(filtered, np.cos(angles) / spacing, np.sin(angles) / spacing, size,
-                        sampler, threads)
-    image *= np.pi / angles.size  # in place: the image is this call's own
-    return image
+    if not (math.isfinite(spacing) and spacing > 0):
+        raise ValueError(f"spacing must be positive and finite, not {spacing}")
+    relaxation, tolerance = float(relaxation), float(tolerance)
+    if not 0 < relaxation < 2:
+        raise ValueError(f"relaxation must lie in (0, 2), not {relaxation}")
+    if not (math.isfinite(tolerance) and tolerance >= 0):
+        raise ValueError(f"tolerance must be finite and at least 0, not {tolerance}")
+    if callback is not None and not callable(callback):
+        raise TypeError("callback must be callable or None")
+    shifts = _shifts(angles, samples, size, spacing, center, origin)
+    cosines, sines = _kernel.view_coefficients(angles, spacing)
+    _kernel.check_job(samples.shape[-2], samples.shape[-1], cosines, sines, min(size, 2**62))
+
+    kernel_stack = _kernel_layout(samples)
+    slices = kernel_stack.shape[0]
+    images = np.empty((slices, size, size))
+    if x0 is not None:
+        start = _float64(x0, "x0")
+        if start.shape != samples.shape[:-2] + (size, size):
+            raise ValueError(f"x0 must have shape {samples.shape[:-2] + (size, size)}, not "
+                             f"{start.shape}")
+        # Kernel images are column-major.
+        images[...] = (start if start.ndim == 3 else start[np.newaxis]).transpose(0, 2, 1)
+    report = None
+    if callback is not None:
+        def report(iteration, norms):
+            return callback(iteration, float(norms[0]) if samples.ndim == 2 else norms)
+    _kernel.solve_stack(method, kernel_stack, cosines, sines, shifts, size, interp_code,
+                        iterations, tolerance, relaxation, bool(nonnegative), x0 is not None,
+                        thread_count, images, report)
+    result = images.transpose(0, 2, 1)
+    return result if samples.ndim == 3 else result[0]
+
+
+_SOLVER_PARAMETERS = """
+    Parameters
+    ----------
+    sinogram : array_like, (M, V) or (S, M, V)
+        Line integrals, one column per view, or a stack of S sinograms that
+        share the geometry; converted to float64 as `backproject` converts.
+    theta : array_like
+        The V view angles in radians, one per view, as `fbp` takes them.
+    size : int
+        Side N of the image.
+    iterations : int
+        Most updates to make, at least 0.
+    sampler : {"linear", "nearest"}
+        The projection pair's interpolation.
+    spacing : float
+        The detector spacing in pixel widths, as for `fbp`.
+    center, origin : float, optional
+        Where the axis falls on the detector (samples) and on the pixel grid
+        (index), as for `fbp`. Either one set moves each view's data by
+        fbp's shift before the solve, interpolating linearly between samples
+        (exactly for whole-sample shifts), samples off the detector read
+        as 0.@EXTRA@
+    x0 : array_like, optional
+        The starting image, (N, N) or (S, N, N); None starts from zeros.
+    tolerance : float
+        Stop a slice once ||y - A x|| <= tolerance ||y||; 0 runs every
+        iteration (a slice whose residual is exactly 0 stops anyway).
+    threads : int, optional
+        Threads across slices and inside each projection; None uses every
+        core. The images do not depend on it, and each slice's is the one it
+        gets alone.
+    callback : callable, optional
+        callback(iteration, residual_norm) after each iteration, residual_norm
+        being ||y - A x|| (for a stack a float64 array, one per slice, NaN for
+        a slice already stopped). A true result stops every slice; an
+        exception it raises stops the solve and propagates.
+
+    Returns
+    -------
+    numpy.ndarray
+        (N, N), or (S, N, N) for a stack: the least-squares image itself,
+        unscaled. The GIL is released while the core works, and taken back
+        only to call `callback`.
+
+    Raises
+    ------
+    TypeError
+        For counts that are not integers, and arrays `backproject` refuses.
+    ValueError
+        For iterations < 0, a tolerance that is negative or not finite, an
+        x0 of the wrong shape, a theta of the wrong length, and whatever
+        `backproject` refuses.@RAISES@
+    """
+
+
+def _solver_parameters(extra, raises):
+    return _SOLVER_PARAMETERS.replace("@EXTRA@", extra).replace("@RAISES@", raises)
+
+
+def sirt(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, iterations: int = 100,
+         sampler: str = "linear", spacing: float = 1.0, center: Optional[float] = None,
+         origin: Optional[float] = None, nonnegative: bool = False, relaxation: float = 1.0,
+         x0: Optional[npt.ArrayLike] = None, tolerance: float = 0.0,
+         threads: Optional[int] = None, callback=None) -> np.ndarray:
+    return _solve("sirt", sinogram, theta, size, iterations, sampler, spacing, center, origin,
+                  nonnegative, relaxation, x0, tolerance, threads, callback)
+
+
+sirt.__doc__ = """SIRT: x <- x + relaxation C B R (y - A x), from x0 or zeros.
+
+    A is `project` and B its transpose `backproject`, with fbp's coefficients
+    cos(theta) / spacing and sin(theta) / spacing; R holds 1 / (A 1), the
+    reciprocal row sums, and C 1 / (B 1), the column sums', 0 where a sum is
+    0. The sums in every norm run in the core's defined order
+    (core/README.md, "The solvers"), so the image is the same on every host.
+""" + _solver_parameters(extra="""
+    nonnegative : bool
+        Set negative pixels to 0 after each update.
+    relaxation : float
+        The step's factor lambda, 0 < relaxation < 2.""", raises="""
+        Also for a relaxation outside (0, 2).""")
+
+
+def cgls(sinogram: npt.ArrayLike, theta: npt.ArrayLike, size: int, iterations: int = 20,
+         sampler: str = "linear", spacing: float = 1.0, center: Optional[float] = None,
+         origin: Optional[float] = None, x0: Optional[npt.ArrayLike] = None,
+         tolerance: float = 0.0, threads: Optional[int] = None, callback=None) -> np.ndarray:
+    return _solve("cgls", sinogram, theta, size, iterations, sampler, spacing, center, origin,
+                  False, 1.0, x0, tolerance, threads, callback)
+
+
+cgls.__doc__ = """CGLS: conjugate gradients on min ||y - A x||, from x0 or zeros.
+
+    The textbook recursion with A = `project` and B = `backproject`: r = y -
+    A x, s = B r, p = s, gamma = <s, s>; then q = A p, alpha = gamma / <q, q>,
+    x += alpha p, r -= alpha q, s = B r, p = s + (<s, s> / gamma) p. Each
+    iteration costs one projection and one backprojection; the residual norm
+    reported is the recursion's r. It stops early where B r or A p is 0.
+""" + _solver_parameters(extra="", raises="")

@@ -19,6 +19,8 @@
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
 #include "quelmor/project_views.h"
+#include "quelmor/solvers.h"
+#include "quelmor/view_angles.h"
 
 namespace py = pybind11;
 
@@ -99,7 +101,8 @@ void projectStack(Doubles images, Doubles cosines, Doubles sines, std::int64_t d
                   std::int32_t interpCode, unsigned threadCount, Doubles sinograms) {
     require(images.ndim() == 3 && sinograms.ndim() == 3, "images and sinograms need 3 dimensions");
     require(images.shape(1) == images.shape(2), "images must be square");
-    require(detectorCount >= 0, "detector_count must be at least 0, not " + std::to_string(detectorCount));
+    require(detectorCount >= 0,
+            "detector_count must be at least 0, not " + std::to_string(detectorCount));
     const std::int64_t slices = images.shape(0), imageSize = images.shape(1);
     const std::int64_t viewCount = cosines.ndim() == 1 ? cosines.shape(0) : 0;
     requireValidJob(detectorCount, viewCount, cosines, sines, imageSize);
@@ -145,6 +148,99 @@ void filterViews(Doubles views, Doubles filtered, const std::string& window, dou
     quelmor::filterViews(job, threadCount);
 }
 
+// (cosines, sines) of theta over spacing, from the core's one angle function.
+py::tuple viewCoefficients(Doubles theta, double spacing) {
+    require(theta.ndim() == 1, "theta needs 1 dimension");
+    Doubles cosines(theta.shape(0)), sines(theta.shape(0));
+    quelmor::viewCoefficients(theta.data(), theta.shape(0), spacing, cosines.mutable_data(),
+                              sines.mutable_data());
+    return py::make_tuple(cosines, sines);
+}
+
+Doubles viewShifts(Doubles theta, std::int32_t detectorCount, std::int32_t imageSize,
+                   double spacing, double center, double origin) {
+    require(theta.ndim() == 1, "theta needs 1 dimension");
+    Doubles shifts(theta.shape(0));
+    quelmor::viewShifts(theta.data(), theta.shape(0), detectorCount, imageSize, spacing, center,
+                        origin, shifts.mutable_data());
+    return shifts;
+}
+
+// stack: (slices, views, detector samples), each slice a column-major
+// sinogram; images: (slices, side, side) column-major, the start when
+// start_from_image and the result. callback(iteration, norms), norms one per
+// slice (NaN for a slice stopped earlier), is called with the GIL held; an exception it raises
+// stops the solve and is raised again. Returns each slice's (iterations, residual norm).
+py::list solveStack(const std::string& method, Doubles stack, Doubles cosines, Doubles sines,
+                    std::optional<Doubles> shifts, std::int64_t imageSize, std::int32_t interpCode,
+                    std::int32_t iterations, double tolerance, double relaxation, bool nonnegative,
+                    bool startFromImage, unsigned threadCount, Doubles images,
+                    std::optional<py::function> callback) {
+    require(method == "sirt" || method == "cgls", "method must be 'sirt' or 'cgls'");
+    require(stack.ndim() == 3 && images.ndim() == 3, "stack and images need 3 dimensions");
+    const std::int64_t slices = stack.shape(0), detectorCount = stack.shape(2);
+    requireValidJob(detectorCount, stack.shape(1), cosines, sines, imageSize);
+    const std::int64_t viewCount = cosines.shape(0);
+    require(stack.shape(1) == viewCount, "stack needs one row per view");
+    require(
+        images.shape(0) == slices && images.shape(1) == imageSize && images.shape(2) == imageSize,
+        "images must have shape (slices, size, size)");
+    require(images.writeable(), "images must be writeable");
+    require(!shifts || (shifts->ndim() == 1 && shifts->shape(0) == viewCount),
+            "shifts needs one element for every view");
+    require(interpCode == quelmor::InterpNearest || interpCode == quelmor::InterpLinear,
+            "unknown interpolation code");
+
+    const quelmor::SolverGeometry geometry{static_cast<std::int32_t>(detectorCount),
+                                           static_cast<std::int32_t>(viewCount),
+                                           static_cast<std::int32_t>(imageSize),
+                                           interpCode,
+                                           cosines.data(),
+                                           sines.data(),
+                                           shifts ? shifts->data() : nullptr};
+    quelmor::SolverOptions options;
+    options.method = method == "sirt" ? quelmor::SolverMethod::sirt : quelmor::SolverMethod::cgls;
+    options.iterations = iterations;
+    options.tolerance = tolerance;
+    options.relaxation = relaxation;
+    options.nonnegative = nonnegative;
+    options.startFromImage = startFromImage;
+    options.threadCount = threadCount;
+    if (const char* problem = quelmor::solverOptionsProblem(options))
+        throw py::value_error(problem);
+
+    std::vector<quelmor::SolverSlice> jobs;
+    for (std::int64_t s = 0; s < slices; ++s)
+        jobs.push_back({stack.data(s), images.mutable_data(s)});
+    std::vector<quelmor::SolverOutcome> outcomes(jobs.size());
+    // A Python exception cannot cross the core's frames safely without the
+    // GIL: it is kept here, the solve stops, and it is raised once back.
+    std::optional<py::error_already_set> raised;
+    quelmor::SolverReport report;
+    if (callback) {
+        report = [&](std::int32_t iteration, std::span<const double> norms) {
+            py::gil_scoped_acquire locked;
+            try {
+                const py::array_t<double> copied(static_cast<py::ssize_t>(norms.size()),
+                                                 norms.data());
+                return py::bool_((*callback)(iteration, copied)).cast<bool>();
+            } catch (py::error_already_set& error) {
+                raised = std::move(error);
+                return true;
+            }
+        };
+    }
+    {
+        py::gil_scoped_release unlocked;
+        quelmor::solveStack(geometry, jobs, options, report, outcomes);
+    }
+    if (raised) throw std::move(*raised);
+    py::list result;
+    for (const auto& outcome : outcomes)
+        result.append(py::make_tuple(outcome.iterations, outcome.residualNorm));
+    return result;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kernel, module) {
@@ -159,6 +255,16 @@ PYBIND11_MODULE(_kernel, module) {
         "check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
         py::arg("cosines"), py::arg("sines"), py::arg("image_size"),
         "Raises ValueError for the first problem with a backprojection's sizes or coefficients.");
+    module.def("solve_stack", &solveStack, py::arg("method"), py::arg("stack"), py::arg("cosines"),
+               py::arg("sines"), py::arg("shifts"), py::arg("image_size"), py::arg("interp_code"),
+               py::arg("iterations"), py::arg("tolerance"), py::arg("relaxation"),
+               py::arg("nonnegative"), py::arg("start_from_image"), py::arg("threads"),
+               py::arg("images").noconvert(), py::arg("callback") = py::none());
+    module.def("view_coefficients", &viewCoefficients, py::arg("theta"), py::arg("spacing"),
+               "(cos(theta) / spacing, sin(theta) / spacing), the same bits on every platform.");
+    module.def("view_shifts", &viewShifts, py::arg("theta"), py::arg("detector_count"),
+               py::arg("image_size"), py::arg("spacing"), py::arg("center"), py::arg("origin"),
+               "Each view's data offset in samples for fbp's center and origin.");
     module.def("filter_views", &filterViews, py::arg("views"), py::arg("filtered").noconvert(),
                py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"),
                py::arg("shifts") = py::none());
