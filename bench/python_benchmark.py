@@ -10,7 +10,11 @@ overhead is the ratio of the two), then a stack of 64 slices at side 256 on
 model and kernel variant; then filtered backprojection as users run it (one
 1024^2 slice from 1800 views, 16 slices of 512^2 from 180): the core's
 filter and NumPy's FFT ramp filter (padded to a power of two) against the
-backprojection on one thread, and fbp against backproject on every core.
+backprojection on one thread, and fbp against backproject on every core;
+then the solvers: one SIRT and one CGLS iteration against one projection
+plus one backprojection (512^2 from 360 views, 16 x 256^2), a stack on 2
+threads against 1, and against scipy.sparse.linalg.lsqr on the same weights
+as a sparse matrix (256^2 from 180 views).
 """
 
 import json
@@ -92,6 +96,7 @@ def main():
               f"C++ {cpp_one[sampler]:6.3f} / {cpp_two[sampler]:6.3f} "
               f"({cpp_two[sampler] / cpp_one[sampler]:4.2f}x)")
     filtered_backprojection()
+    solvers()
 
 
 def numpy_ramp_filter(sinogram):
@@ -135,6 +140,92 @@ def filtered_backprojection():
         print(f"  {label:24s} one thread: filter {core:.4f} ({core / one:.2f}x the backprojection"
               f" {one:.4f}), NumPy's filter {numpy:.4f} ({numpy / one:.2f}x) | every core: fbp"
               f" {whole:.4f}, backproject {every:.4f} (fbp runs at {every / whole:.2f} of its rate)")
+
+
+def iteration_seconds(solve, low=2, high=6):
+    """One iteration's cost: the difference between two iteration counts, so setup cancels."""
+    return (median_seconds(lambda: solve(high), 3) - median_seconds(lambda: solve(low), 3)) / (
+        high - low)
+
+
+def solvers():
+    print("solvers, linear: seconds per iteration (medians of 3, from 6 iterations less 2), "
+          "against one projection plus one backprojection:")
+    one_threads = {}
+    for side, views, slices in ((512, 360, None), (256, 360, 16)):
+        detector_count = quelmor.covering_detector_count(side)
+        random = np.random.default_rng(3)
+        shape = (detector_count, views) if slices is None else (slices, detector_count, views)
+        sinogram = random.uniform(0, 1, shape)
+        theta = np.arange(views) * np.pi / views
+        cosines, sines = quelmor._kernel.view_coefficients(theta, 1.0)
+        image = np.zeros((side, side) if slices is None else (slices, side, side))
+        for threads in (1, 2):
+            pair = median_seconds(lambda: (quelmor.project(image, cosines, sines, detector_count,
+                                                           threads=threads),
+                                           quelmor.backproject(sinogram, cosines, sines, side,
+                                                               threads=threads)), 3)
+            figures = []
+            for solver in (quelmor.sirt, quelmor.cgls):
+                seconds = iteration_seconds(
+                    lambda n: solver(sinogram, theta, side, n, threads=threads))
+                one_threads[(solver.__name__, side, threads)] = seconds
+                figures.append(f"{solver.__name__} {seconds:.4f} ({seconds / pair:.2f}x)")
+            scaling = ""
+            if threads == 2:
+                scaling = " | 2 threads / 1: " + ", ".join(
+                    f"{name} {one_threads[(name, side, 1)] / one_threads[(name, side, 2)]:.2f}x"
+                    for name in ("sirt", "cgls"))
+            label = f"{slices or 1} x {side}^2 from {views} views, {threads} thread(s)"
+            print(f"  {label:36s} pair {pair:.4f} | " + " | ".join(figures) + scaling)
+    against_scipy()
+
+
+def linear_weights(side, detector_count, cosines, sines):
+    """A's weights for the linear sampler as scipy.sparse CSR, rows (sample, view) as the
+    sinogram ravels: t = cos x + sin y straight from the pixel's position (the kernel steps
+    down each column, so a weight may differ in its last bits; probing `project` one unit
+    pixel at a time costs a whole projection per pixel, minutes at this size)."""
+    import scipy.sparse
+    center = (side - 1) // 2
+    rows, columns = np.meshgrid(np.arange(side), np.arange(side), indexing="ij")
+    x, y = (columns - center).ravel(), (center - rows).ravel()
+    pixel = (rows * side + columns).ravel()
+    entries, samples, pixels = [], [], []
+    for view, (cosine, sine) in enumerate(zip(cosines, sines)):
+        coordinate = cosine * x + sine * y + detector_count // 2
+        below = np.floor(coordinate)
+        weight = coordinate - below
+        below = below.astype(np.int64)
+        for index, part in ((below, 1 - weight), (below + 1, weight)):
+            inside = (index >= 0) & (index < detector_count)
+            entries.append(part[inside])
+            samples.append(index[inside] * len(cosines) + view)
+            pixels.append(pixel[inside])
+    return scipy.sparse.csr_matrix(
+        (np.concatenate(entries), (np.concatenate(samples), np.concatenate(pixels))),
+        shape=(detector_count * len(cosines), side * side))
+
+
+def against_scipy():
+    """quelmor.cgls against lsqr on a scipy.sparse matrix of the same weights, probed."""
+    import scipy.sparse.linalg
+    side, views = 256, 180
+    detector_count = quelmor.covering_detector_count(side)
+    theta = np.arange(views) * np.pi / views
+    cosines, sines = quelmor._kernel.view_coefficients(theta, 1.0)
+    started = time.perf_counter()
+    matrix = linear_weights(side, detector_count, cosines, sines)
+    built = time.perf_counter() - started
+    sinogram = np.random.default_rng(4).uniform(0, 1, (detector_count, views))
+    lsqr = iteration_seconds(
+        lambda n: scipy.sparse.linalg.lsqr(matrix, sinogram.ravel(), atol=0, btol=0, conlim=0,
+                                           iter_lim=n), 4, 12)
+    cgls = iteration_seconds(lambda n: quelmor.cgls(sinogram, theta, side, n, threads=1), 4, 12)
+    sirt = iteration_seconds(lambda n: quelmor.sirt(sinogram, theta, side, n, threads=1), 4, 12)
+    print(f"  {side}^2 from {views} views, one thread: scipy lsqr {lsqr:.4f} s per iteration "
+          f"({matrix.nnz} weights, built in {built:.1f} s) | quelmor cgls {cgls:.4f} "
+          f"({lsqr / cgls:.1f}x faster) | sirt {sirt:.4f} ({lsqr / sirt:.1f}x faster)")
 
 
 if __name__ == "__main__":
