@@ -10,7 +10,7 @@ namespace {
 
 // The first of `count` inputs that is not a real, full double array, with its
 // message from `messages`, or nullptr.
-const char* firstNotRealDouble(const mxArray* const inputs[], int count,
+inline const char* firstNotRealDouble(const mxArray* const inputs[], int count,
                                const char* const messages[]) {
     for (int i = 0; i < count; ++i) {
         if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
@@ -22,7 +22,7 @@ const char* firstNotRealDouble(const mxArray* const inputs[], int count,
 
 // Truncates toward zero; false when the value is not finite or its
 // truncation falls outside the signed 32-bit range.
-bool truncateToInt32(double value, std::int32_t& result) {
+inline bool truncateToInt32(double value, std::int32_t& result) {
     if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
     result = static_cast<std::int32_t>(value);
     return true;
@@ -30,7 +30,7 @@ bool truncateToInt32(double value, std::int32_t& result) {
 
 // Reads the scalar in the first element of `input` into `result`; returns the
 // problem, or nullptr.
-const char* readScalar(const mxArray* input, const char* emptyMessage, const char* rangeMessage,
+inline const char* readScalar(const mxArray* input, const char* emptyMessage, const char* rangeMessage,
                        std::int32_t& result) {
     if (mxGetNumberOfElements(input) == 0) return emptyMessage;
     if (!truncateToInt32(mxGetPr(input)[0], result)) return rangeMessage;
@@ -40,7 +40,7 @@ const char* readScalar(const mxArray* input, const char* emptyMessage, const cha
 // The views' count, the cosines' rows times columns; a 64-bit host's
 // dimensions can multiply past 2^64 and wrap to a small count, so an
 // overflow saturates.
-std::uint64_t viewCountOf(const mxArray* cosines) {
+inline std::uint64_t viewCountOf(const mxArray* cosines) {
     std::uint64_t viewCount = 0;
     if (__builtin_mul_overflow(static_cast<std::uint64_t>(mxGetM(cosines)),
                                static_cast<std::uint64_t>(mxGetN(cosines)), &viewCount)) {
@@ -51,7 +51,7 @@ std::uint64_t viewCountOf(const mxArray* cosines) {
 
 // Checks the two counts every module's call starts with, raising the host's
 // error for the first that is wrong; true when the call may go on.
-bool countsAreRight(int outputCount, int inputCount) {
+inline bool countsAreRight(int outputCount, int inputCount) {
     // The host's error operation ends the call; the returns only guard a host
     // whose error operation comes back.
     if (inputCount != 5) {

@@ -32,10 +32,13 @@ protected:
         ASSERT_NE(module_, nullptr) << error;
         projectionModule_ = LoadedModule::open(QUELMOR_PROJECTION_MODULE_PATH, error).release();
         ASSERT_NE(projectionModule_, nullptr) << error;
+        solverModule_ = LoadedModule::open(QUELMOR_SOLVER_MODULE_PATH, error).release();
+        ASSERT_NE(solverModule_, nullptr) << error;
     }
     static void TearDownTestSuite() {
         delete module_;
         delete projectionModule_;
+        delete solverModule_;
     }
 
     void TearDown() override {
@@ -82,11 +85,13 @@ protected:
 
     static LoadedModule* module_;
     static LoadedModule* projectionModule_;
+    static LoadedModule* solverModule_;
     std::vector<mxArray*> inputs_;
 };
 
 LoadedModule* Gateway::module_ = nullptr;
 LoadedModule* Gateway::projectionModule_ = nullptr;
+LoadedModule* Gateway::solverModule_ = nullptr;
 
 TEST_F(Gateway, WrongCountsAreReportedBeforeAnythingIsReadOrCreated) {
     for (int inputCount : {0, 4, 6}) {
@@ -115,8 +120,10 @@ TEST_F(Gateway, WrongCountsAreReportedBeforeAnythingIsReadOrCreated) {
 
 TEST_F(Gateway, EveryCallCaseIsAnsweredAsTheTableSays) {
     for (const CallCase& expected : callCases()) {
-        const LoadedModule* called = expected.module == "Quelmor" ? module_ : projectionModule_;
-        ASSERT_TRUE(expected.module == "Quelmor" || expected.module == "QuelmorProject");
+        const LoadedModule* called = expected.module == "Quelmor"          ? module_
+                                     : expected.module == "QuelmorProject" ? projectionModule_
+                                                                           : solverModule_;
+        ASSERT_TRUE(called != solverModule_ || expected.module == "QuelmorSolve") << expected.module;
         const CallOutcome outcome =
             callWithMatrices(called->gateway(), expected.outputCount, expected.inputs);
         ASSERT_EQ(outcome.hostProblem, "") << expected.name;

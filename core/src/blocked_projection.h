@@ -17,7 +17,6 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <type_traits>
 
 #include "geometry.h"
@@ -78,7 +77,9 @@ struct ViewGroup {
               double centerOffset) {
         alignas(64) double c[Lanes::width], s[Lanes::width];
         for (int i = 0; i < Lanes::width; ++i) {
-            c[i] = i < count ? job.cosines[first + i] : std::numeric_limits<double>::quiet_NaN();
+            // Not numeric_limits: at -O0 its out-of-line copy is a weak
+            // symbol that another instruction set's object could supply.
+            c[i] = i < count ? job.cosines[first + i] : __builtin_nan("");
             s[i] = i < count ? job.sines[first + i] : 0.0;
         }
         cosines = Lanes::load(c);

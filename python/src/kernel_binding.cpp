@@ -214,8 +214,9 @@ py::list solveStack(const std::string& method, Doubles stack, Doubles cosines, D
         jobs.push_back({stack.data(s), images.mutable_data(s)});
     std::vector<quelmor::SolverOutcome> outcomes(jobs.size());
     // A Python exception cannot cross the core's frames safely without the
-    // GIL: it is kept here, the solve stops, and it is raised once back.
-    std::optional<py::error_already_set> raised;
+    // GIL: it is left set on this thread, the solve stops, and it is raised
+    // once back.
+    bool raised = false;
     quelmor::SolverReport report;
     if (callback) {
         report = [&](std::int32_t iteration, std::span<const double> norms) {
@@ -225,7 +226,8 @@ py::list solveStack(const std::string& method, Doubles stack, Doubles cosines, D
                                                  norms.data());
                 return py::bool_((*callback)(iteration, copied)).cast<bool>();
             } catch (py::error_already_set& error) {
-                raised = std::move(error);
+                error.restore();
+                raised = true;
                 return true;
             }
         };
@@ -234,7 +236,7 @@ py::list solveStack(const std::string& method, Doubles stack, Doubles cosines, D
         py::gil_scoped_release unlocked;
         quelmor::solveStack(geometry, jobs, options, report, outcomes);
     }
-    if (raised) throw std::move(*raised);
+    if (raised) throw py::error_already_set();
     py::list result;
     for (const auto& outcome : outcomes)
         result.append(py::make_tuple(outcome.iterations, outcome.residualNorm));

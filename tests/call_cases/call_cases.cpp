@@ -9,6 +9,8 @@
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/project_views.h"
+#include "quelmor/solvers.h"
+#include "quelmor/view_angles.h"
 
 namespace {
 
@@ -243,6 +245,125 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     }
 }
 
+// The solver's image for a well-formed QuelmorSolve call, made as the
+// Python package makes it: the core's coefficients and shifts, then solveStack.
+Matrix solvedImage(const std::vector<Matrix>& inputs) {
+    const auto size = static_cast<std::int32_t>(inputs[2].values[0]);
+    const std::vector<double>& theta = inputs[1].values;
+    const std::vector<double>& option = inputs[4].values;
+    const auto views = static_cast<std::int32_t>(theta.size());
+    const auto detectors = static_cast<std::int32_t>(inputs[0].rows);
+    std::vector<double> cosines(views), sines(views), shifts;
+    quelmor::viewCoefficients(theta.data(), views, option[2], cosines.data(), sines.data());
+    if (!std::isnan(option[3]) || !std::isnan(option[4])) {
+        shifts.resize(views);
+        quelmor::viewShifts(theta.data(), views, detectors, size, option[2],
+                            std::isnan(option[3]) ? detectors / 2 : option[3],
+                            std::isnan(option[4]) ? (size - 1) / 2 : option[4], shifts.data());
+    }
+    quelmor::SolverOptions options;
+    options.method = static_cast<int>(inputs[3].values[0]) == 0 ? quelmor::SolverMethod::sirt
+                                              : quelmor::SolverMethod::cgls;
+    options.iterations = static_cast<std::int32_t>(option[0]);
+    options.relaxation = option[5];
+    options.nonnegative = option[6] == 1;
+    options.tolerance = option[7];
+    Matrix image = square(static_cast<std::uint32_t>(size),
+                          std::vector<double>(static_cast<std::size_t>(size) * size));
+    if (inputs.size() == 6 && !inputs[5].values.empty()) {
+        image.values = inputs[5].values;
+        options.startFromImage = true;
+    }
+    const quelmor::SolverGeometry geometry{detectors, views, size,
+                                           static_cast<std::int32_t>(option[1]), cosines.data(),
+                                           sines.data(), shifts.empty() ? nullptr : shifts.data()};
+    const quelmor::SolverSlice slice{inputs[0].values.data(), image.values.data()};
+    quelmor::solveStack(geometry, {&slice, 1}, options);
+    return image;
+}
+
+// QuelmorSolve's calls: each method and option on a small scene, then
+// every rejection.
+void addSolverCases(std::vector<CallCase>& cases) {
+    std::mt19937_64 random(30);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const int views = 10, detectors = 13, size = 9;
+    Matrix sinogram{detectors, views, {}};
+    for (int i = 0; i < detectors * views; ++i) sinogram.values.push_back(unit(random) * 3);
+    std::vector<double> angles;
+    for (int v = 0; v < views; ++v) angles.push_back(v * std::numbers::pi / views);
+    Matrix start = square(size, {});
+    for (int i = 0; i < size * size; ++i) start.values.push_back(unit(random));
+    const Matrix theta{1, views, angles};
+    // iterations, interpCode, spacing, center, origin, relaxation, nonnegative, tolerance
+    auto options = [](std::vector<double> values) { return Matrix{1, 8, std::move(values)}; };
+    const Matrix sirt = options({20, 1, 1, notANumber, notANumber, 1, 0, 0});
+    const Matrix cgls = options({8, 1, 1, notANumber, notANumber, 1, 0, 0});
+    const std::vector<std::pair<std::string, std::vector<Matrix>>> accepted = {
+        {"sirt", {sinogram, theta, scalar(size), scalar(0), sirt}},
+        {"cgls", {sinogram, theta, scalar(size), scalar(1), cgls}},
+        {"sirt_nearest_nonnegative_relaxed",
+         {sinogram, theta, scalar(size), scalar(0), options({15, 0, 1, notANumber, notANumber, 1.5, 1, 0})}},
+        {"cgls_center_origin_spacing",
+         {sinogram, theta, scalar(size), scalar(1), options({6, 1, 0.8, 6.5, 4, 1, 0, 0})}},
+        {"sirt_origin_only",
+         {sinogram, theta, scalar(size), scalar(0), options({5, 1, 1, notANumber, 3.5, 1, 0, 0})}},
+        {"cgls_from_x0", {sinogram, theta, scalar(size), scalar(1), cgls, start}},
+        {"sirt_empty_x0", {sinogram, theta, scalar(size), scalar(0), sirt, Matrix{}}},
+        {"cgls_tolerance_stops_early",
+         {sinogram, theta, scalar(size), scalar(1), options({50, 1, 1, notANumber, notANumber, 1, 0, 0.5})}},
+        {"sirt_no_iterations", {sinogram, theta, scalar(size), scalar(0), options({0, 1, 1, notANumber, notANumber, 1, 0, 0}), start}},
+        {"sirt_theta_column", {sinogram, Matrix{views, 1, angles}, scalar(size + 0.7), scalar(0.2), sirt}},
+    };
+    for (const auto& [name, inputs] : accepted) {
+        cases.push_back({"solve_" + name, inputs, 1, solvedImage(inputs), {}, "QuelmorSolve"});
+    }
+    cases.push_back({"solve_two_outputs", accepted[1].second, 2, solvedImage(accepted[1].second), {},
+                     "QuelmorSolve"});
+
+    const std::vector<Matrix> base = accepted[0].second;
+    auto refused = [&](const std::string& name, std::vector<Matrix> inputs, const std::string& message,
+                       int outputCount = 1) {
+        cases.push_back({"solve_" + name, std::move(inputs), outputCount, std::nullopt, message,
+                         "QuelmorSolve"});
+    };
+    auto option = [&](int index, double value) {
+        Matrix changed = sirt;
+        changed.values[index] = value;
+        return replacing(base, 4, changed);
+    };
+    refused("four_inputs", {base.begin(), base.end() - 1}, "Five or six input arguments required.");
+    std::vector<Matrix> seven = accepted[5].second;
+    seven.push_back(scalar(1));
+    refused("seven_inputs", seven, "Five or six input arguments required.");
+    refused("three_outputs", base, "Too many output arguments.", 3);
+    refused("method_2", replacing(base, 3, scalar(2)), "Input 4 (method) must be 0 (SIRT) or 1 (CGLS).");
+    refused("options_7", replacing(base, 4, Matrix{1, 7, {20, 1, 1, 0, 0, 1, 0}}),
+            "Input 5 (options) must hold 8 values: iterations, interpCode, spacing, center, "
+            "origin, relaxation, nonnegative, tolerance.");
+    const std::string iterations = "Option 1 (iterations) must be a whole number from 0 to 2147483647.";
+    refused("iterations_negative", option(0, -1), iterations);
+    refused("iterations_fraction", option(0, 2.5), iterations);
+    refused("interp_2", option(1, 2), "Option 2 (interpCode) must be 0 (nearest) or 1 (linear).");
+    refused("spacing_0", option(2, 0), "Option 3 (spacing) must be positive and finite.");
+    refused("center_inf", option(3, inf),
+            "Options 4 (center) and 5 (origin) must be finite, or NaN for their defaults.");
+    refused("relaxation_2", option(5, 2), "Option 6 (relaxation) must lie in (0, 2).");
+    refused("nonnegative_half", option(6, 0.5), "Option 7 (nonnegative) must be 0 or 1.");
+    refused("tolerance_nan", option(7, notANumber), "Option 8 (tolerance) must be finite and at least 0.");
+    refused("cgls_relaxed", replacing(option(5, 1.5), 3, scalar(1)),
+            "Options 6 (relaxation) and 7 (nonnegative) are SIRT's: CGLS takes 1 and 0.");
+    refused("theta_short", replacing(base, 1, Matrix{1, views - 1, std::vector<double>(views - 1, 0.0)}),
+            "Input 2 (theta) needs one angle for every column of input 1 (sinogram).");
+    Matrix badAngle = theta;
+    badAngle.values[3] = notANumber;
+    refused("theta_nan", replacing(base, 1, badAngle), "Input 2 (theta) must be finite.");
+    std::vector<Matrix> wrongStart = base;
+    wrongStart.push_back(square(size - 1, std::vector<double>((size - 1) * (size - 1), 0.0)));
+    refused("x0_wrong_size", wrongStart, "Input 6 (x0) must be N x N, or empty.");
+    refused("size_negative", replacing(base, 2, scalar(-3)), "Input 3 (N) must not be negative.");
+}
+
 // Seeded random calls of every size class around the vector widths: random
 // angles or coefficients, short and fitting detectors, infinite samples (no
 // NaN inputs, so every NaN pixel is the processor's one default NaN and the
@@ -453,5 +574,6 @@ std::vector<CallCase> callCases() {
 
     addRandomCalls(cases, 300);
     addProjectionCases(cases);
+    addSolverCases(cases);
     return cases;
 }

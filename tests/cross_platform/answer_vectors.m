@@ -12,7 +12,7 @@ function answer_vectors (module_dir, vectors, results)
     out = fullfile (results, name);
     mkdir (out);
     args = {};
-    for i = 1:6
+    for i = 1:9
       path = fullfile (folder, sprintf ("in%d", i));
       if (exist (path, "file"))
         args{end+1} = read_matrix_file (path);
@@ -28,7 +28,9 @@ function answer_vectors (module_dir, vectors, results)
         case 1
           image = feval (module, args{:});
         otherwise
-          [image, extra] = feval (module, args{:});
+          answers = cell (1, nargout_wanted);
+          [answers{:}] = feval (module, args{:});
+          image = answers{1};
       endswitch
       write_matrix_file (fullfile (out, "image"), image);
       write_text (fullfile (out, "status"), "0\n");

@@ -17,8 +17,10 @@ if(WIN32)
   quelmor_test_labels(${platform}.dll_headers LABELS windows host)
 else()
   foreach(module IN LISTS QUELMOR_HOST_MODULES)
+    quelmor_module_symbol_flags(${module} symbolFlags)
     add_test(NAME ${platform}.${module}.exports_only_mexFunction
-      COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/linux/check_module_symbols.sh $<TARGET_FILE:${module}>
+      COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/linux/check_module_symbols.sh
+            ${symbolFlags} $<TARGET_FILE:${module}>
               ${QUELMOR_HOST_OPERATIONS})
     quelmor_test_labels(${platform}.${module}.exports_only_mexFunction LABELS host)
   endforeach()

@@ -30,7 +30,7 @@ minihost | wine | i686)
     mkdir -p "$results/$name"
     called=$(dirname "$module")/$(cat "$call/module").${module##*.}
     inputs=()
-    for i in 1 2 3 4 5 6; do [ -f "$call/in$i" ] && inputs+=("$call/in$i"); done
+    for i in 1 2 3 4 5 6 7 8 9; do [ -f "$call/in$i" ] && inputs+=("$call/in$i"); done
     # minihost always says why it fails; a failure with nothing said is Wine
     # not starting the process at all ("ShellExecuteEx failed", seen about once
     # in a thousand starts), and "wine client error" is Wine losing its
