@@ -1,8 +1,10 @@
 // Reconstructs the modified Shepp-Logan phantom by filtered backprojection,
-// with the backprojection done by the Quelmor module, loaded and called as a
-// host would (through the stand-in host), and writes the pictures.
+// with the backprojection done by the Quelmor module, or by SIRT or CGLS in
+// the QuelmorSolve module beside it, each loaded and called as a host would
+// (through the stand-in host), and writes the pictures.
 //
 //   reconstruct_phantom [--side N] [--views V] [--sampler linear|nearest]
+//                       [--algorithm fbp|sirt|cgls] [--iterations K] [--noise F]
 //                       [--out DIR] [--module PATH]
 #include <algorithm>
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,9 @@ struct Options {
     int imageSize = 256;
     int views = 180;
     int interpCode = 1;
+    std::string algorithm = "fbp";
+    int iterations = -1;  // the solver's default: SIRT 100, CGLS 20
+    double noise = 0.0;   // Gaussian, its deviation a fraction of the largest line integral
     std::string outputDirectory = "out";
     std::string modulePath = QUELMOR_MODULE_PATH;
     bool helpAsked = false;
@@ -34,10 +40,14 @@ struct Options {
 
 constexpr const char* usage =
     "usage: reconstruct_phantom [--side N (1-4096)] [--views V (1-10000)]\n"
-    "                           [--sampler linear|nearest] [--out DIR] [--module PATH]\n"
+    "                           [--sampler linear|nearest] [--algorithm fbp|sirt|cgls]\n"
+    "                           [--iterations K] [--noise F] [--out DIR] [--module PATH]\n"
     "Reconstructs the modified Shepp-Logan phantom by filtered backprojection through the\n"
-    "Quelmor module and writes phantom.png, sinogram.png, reconstruction.png and\n"
-    "difference.png to DIR (default: out). Defaults: side 256, 180 views, linear.\n";
+    "Quelmor module, or by SIRT or CGLS through the QuelmorSolve module beside it, and\n"
+    "writes phantom.png, sinogram.png, reconstruction.png and difference.png to DIR\n"
+    "(default: out). Defaults: side 256, 180 views, linear, fbp; 100 SIRT or 20 CGLS\n"
+    "iterations; no noise (F: the deviation of Gaussian noise added to the sinogram, a\n"
+    "fraction of its largest value, the same seeded draws every run).\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "reconstruct_phantom: %s\n%s", message.c_str(), usage);
@@ -76,6 +86,18 @@ std::string parseOptions(int argc, char** argv, Options& options) {
             } else {
                 return "--sampler must be linear or nearest, not '" + value + "'";
             }
+        } else if (flag == "--algorithm") {
+            if (value != "fbp" && value != "sirt" && value != "cgls")
+                return "--algorithm must be fbp, sirt or cgls, not '" + value + "'";
+            options.algorithm = value;
+        } else if (flag == "--iterations") {
+            if (!parseInt(value, 0, 100000, options.iterations))
+                return "--iterations must be a whole number from 0 to 100000, not '" + value + "'";
+        } else if (flag == "--noise") {
+            char* end = nullptr;
+            options.noise = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || !(options.noise >= 0 && options.noise <= 1))
+                return "--noise must be a number from 0 to 1, not '" + value + "'";
         } else if (flag == "--out") {
             options.outputDirectory = value;
         } else if (flag == "--module") {
@@ -145,7 +167,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string error;
-    const auto module = LoadedModule::open(options.modulePath, error);
+    const bool solving = options.algorithm != "fbp";
+    // QuelmorSolve sits beside Quelmor, with the same suffix.
+    const std::filesystem::path quelmorPath = options.modulePath;
+    const std::string modulePath =
+        solving ? (quelmorPath.parent_path() / ("QuelmorSolve" + quelmorPath.extension().string()))
+                      .string()
+                : options.modulePath;
+    const auto module = LoadedModule::open(modulePath, error);
     if (!module) {
         std::fprintf(stderr, "reconstruct_phantom: %s\n", error.c_str());
         return 1;
@@ -154,7 +183,13 @@ int main(int argc, char** argv) {
     const int imageSize = options.imageSize, views = options.views;
     const int detectorCount = quelmor::coveringDetectorCount(imageSize);
     const std::vector<double> truth = phantom::rasterize(imageSize);
-    const std::vector<double> projections = phantom::sinogram(imageSize, detectorCount, views);
+    std::vector<double> projections = phantom::sinogram(imageSize, detectorCount, views);
+    if (options.noise > 0) {
+        const double largest = *std::max_element(projections.begin(), projections.end());
+        std::mt19937_64 draws(45);
+        std::normal_distribution<double> gaussian(0.0, options.noise * largest);
+        for (double& value : projections) value += gaussian(draws);
+    }
     const std::vector<double> filtered = phantom::rampFiltered(projections, detectorCount, views);
     std::vector<double> cosines, sines;
     for (int v = 0; v < views; ++v) {
@@ -162,11 +197,24 @@ int main(int argc, char** argv) {
         sines.push_back(std::sin(phantom::viewAngle(v, views)));
     }
 
-    // Quelmor(filtered, cosines, sines, side, code), as a host user calls it.
-    const std::vector<Matrix> inputs = {Matrix{static_cast<std::uint32_t>(detectorCount),
-                                               static_cast<std::uint32_t>(views), filtered},
-                                        rowOf(cosines), rowOf(sines), rowOf({double(imageSize)}),
-                                        rowOf({double(options.interpCode)})};
+    // Quelmor(filtered, cosines, sines, side, code), as a host user calls it; or
+    // QuelmorSolve(sinogram, theta, side, method, options), as quelmor_sirt does.
+    std::vector<double> theta;
+    for (int v = 0; v < views; ++v) theta.push_back(phantom::viewAngle(v, views));
+    const double iterations = options.iterations >= 0 ? options.iterations
+                              : options.algorithm == "sirt" ? 100
+                                                            : 20;
+    const std::vector<Matrix> inputs =
+        solving ? std::vector<Matrix>{Matrix{static_cast<std::uint32_t>(detectorCount),
+                                             static_cast<std::uint32_t>(views), projections},
+                                      rowOf(theta), rowOf({double(imageSize)}),
+                                      rowOf({options.algorithm == "sirt" ? 0.0 : 1.0}),
+                                      rowOf({iterations, double(options.interpCode), 1.0, NAN, NAN,
+                                             1.0, 0.0, 0.0})}
+                : std::vector<Matrix>{Matrix{static_cast<std::uint32_t>(detectorCount),
+                                             static_cast<std::uint32_t>(views), filtered},
+                                      rowOf(cosines), rowOf(sines), rowOf({double(imageSize)}),
+                                      rowOf({double(options.interpCode)})};
     const auto started = std::chrono::steady_clock::now();
     const MatrixCallResult call = callWithMatrices(module->gateway(), 1, inputs);
     const double firstMilliseconds = millisecondsSince(started);
@@ -178,10 +226,14 @@ int main(int argc, char** argv) {
     // The first call pays for memory touched for the first time and for the
     // processor's warm-up, several times the kernel's own time on a small image;
     // a call of over a second is not repeated, those costs being small beside it.
-    const WarmTiming warm =
-        firstMilliseconds < 1000.0 ? timeWarmCalls(module->gateway(), inputs) : WarmTiming{};
+    const WarmTiming warm = firstMilliseconds < 1000.0 && !solving
+                                ? timeWarmCalls(module->gateway(), inputs)
+                                : WarmTiming{};
     std::vector<double> reconstruction = call.image.values;
-    for (double& pixel : reconstruction) pixel *= std::numbers::pi / views;
+    // Filtered backprojection's scale; the solvers' least-squares image needs none.
+    if (!solving) {
+        for (double& pixel : reconstruction) pixel *= std::numbers::pi / views;
+    }
     std::vector<double> difference(reconstruction.size());
     for (std::size_t i = 0; i < difference.size(); ++i)
         difference[i] = reconstruction[i] - truth[i];
@@ -201,9 +253,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double updates = double(imageSize) * imageSize * views;
-    std::printf("side %d, %d views over [0, pi), %d detector samples, %s sampling\n", imageSize,
-                views, detectorCount, options.interpCode ? "linear" : "nearest");
-    if (warm.calls > 0) {
+    std::printf("side %d, %d views over [0, pi), %d detector samples, %s sampling%s\n", imageSize,
+                views, detectorCount, options.interpCode ? "linear" : "nearest",
+                options.noise > 0 ? (", noise " + std::to_string(options.noise)).c_str() : "");
+    if (solving) {
+        std::printf("%s, %.0f iterations (QuelmorSolve call): %.1f ms\n",
+                    options.algorithm.c_str(), iterations, firstMilliseconds);
+    } else if (warm.calls > 0) {
         std::printf(
             "backprojection (module call): %.2f ms, %.2f giga pixel-updates/s (median of "
             "%d calls after the first, which took %.2f ms)\n",
