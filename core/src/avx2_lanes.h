@@ -21,6 +21,11 @@ struct Avx2Lanes {
     static Real add(Real a, Real b) { return _mm256_add_pd(a, b); }
     static Real sub(Real a, Real b) { return _mm256_sub_pd(a, b); }
     static Real mul(Real a, Real b) { return _mm256_mul_pd(a, b); }
+#ifdef __FMA__
+    // a * b + c and c - a * b, each rounded once (units compiled with -mfma).
+    static Real multiplyAdd(Real a, Real b, Real c) { return _mm256_fmadd_pd(a, b, c); }
+    static Real negatedMultiplyAdd(Real a, Real b, Real c) { return _mm256_fnmadd_pd(a, b, c); }
+#endif
     static Real load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, Real x) { _mm256_storeu_pd(p, x); }
     // Whole numbers below 2^31 in magnitude, as 32-bit integers.

@@ -21,6 +21,9 @@ struct Avx512Lanes {
     static Real add(Real a, Real b) { return _mm512_add_pd(a, b); }
     static Real sub(Real a, Real b) { return _mm512_sub_pd(a, b); }
     static Real mul(Real a, Real b) { return _mm512_mul_pd(a, b); }
+    // a * b + c and c - a * b, each rounded once.
+    static Real multiplyAdd(Real a, Real b, Real c) { return _mm512_fmadd_pd(a, b, c); }
+    static Real negatedMultiplyAdd(Real a, Real b, Real c) { return _mm512_fnmadd_pd(a, b, c); }
     static Real load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, Real x) { _mm512_storeu_pd(p, x); }
     // Whole numbers below 2^31 in magnitude, as 32-bit integers.

@@ -45,6 +45,21 @@ typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
     return Lanes::sub(a, b);
 }
 
+// x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does (and
+// fnmadd(y, 1, x) as x - y): lanes with multiplyAdd put the pixel sums and
+// the coordinate steps on the multiply-add pipes, never fusing a real product
+// with an addition. The sampler's additions stay on the adders.
+template <class Lanes>
+struct SumsOnMultiplier : Lanes {
+    using Real = typename Lanes::Real;
+    static Real addOnMultiplier(Real a, Real b) {
+        return Lanes::multiplyAdd(a, Lanes::splat(1.0), b);
+    }
+    static Real subOnMultiplier(Real a, Real b) {
+        return Lanes::negatedMultiplyAdd(b, Lanes::splat(1.0), a);
+    }
+};
+
 // A view's samples for the tiles: source(view) gives the samples of its next
 // rowsPerSource rows (GatheredSamples' interface). This one gathers them from
 // the view's column, lane by lane.

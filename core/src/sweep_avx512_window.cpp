@@ -9,20 +9,13 @@
 namespace quelmor::detail {
 namespace {
 
-// x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does. The pixel
-// sums and the coordinate steps go to the multiply-add pipes, the sampler's
-// additions stay on the adders (measured fastest on AMD Zen 4). Each tile's
-// two transposes cost a pass as much as a view or two do, so passes are
+// The pixel sums and the coordinate steps go to the multiply-add pipes
+// (SumsOnMultiplier, blocked_sweep.h; measured fastest on AMD Zen 4). Each
+// tile's two transposes cost a pass as much as a view or two do, so passes are
 // long; at 64 views they carry more sample streams than the cache keeps.
-struct Avx512FmaLanes : Avx512Lanes {
+struct Avx512FmaLanes : SumsOnMultiplier<Avx512Lanes> {
     static constexpr int viewsPerPass = 32;
     static constexpr int blocksPerGroup = 2;
-    static Real addOnMultiplier(Real a, Real b) {
-        return _mm512_fmadd_pd(a, _mm512_set1_pd(1.0), b);
-    }
-    static Real subOnMultiplier(Real a, Real b) {
-        return _mm512_fnmadd_pd(b, _mm512_set1_pd(1.0), a);
-    }
 };
 
 }  // namespace

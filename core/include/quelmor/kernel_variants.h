@@ -25,6 +25,7 @@ enum CpuFeature : unsigned {
     CpuSse41 = 1u << 0,
     CpuAvx2 = 1u << 1,
     CpuAvx512f = 1u << 2,
+    CpuFma = 1u << 3,
 };
 // Where the processor reports a feature: cpuid's `leaf` (subleaf 0) sets
 // `bit` of register `reg`. A feature of wider registers also needs the
@@ -41,6 +42,7 @@ struct CpuFeatureInfo {
 inline constexpr CpuFeatureInfo allCpuFeatures[] = {
     {CpuSse41, "sse4_1", 1, CpuFeatureInfo::ecx, 19, 0},
     {CpuAvx2, "avx2", 7, CpuFeatureInfo::ebx, 5, 0x06},         // SSE and AVX state
+    {CpuFma, "fma", 1, CpuFeatureInfo::ecx, 12, 0x06},          // SSE and AVX state
     {CpuAvx512f, "avx512f", 7, CpuFeatureInfo::ebx, 16, 0xe6},  // and the mask and upper ZMM state
 };
 
