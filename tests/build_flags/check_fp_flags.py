@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Fails unless every compile command of a build keeps floating point exact:
 -ffp-contract=off, no fast-math or any of its parts, and SSE2 arithmetic
-(-msse2 -mfpmath=sse) when the target is 32-bit x86. The Octave modules'
+(-msse2 -mfpmath=sse) when the target is 32-bit x86, and no pragma in a source
+that turns optimisation or floating-point rules back. The Octave modules'
 compiles, run by mkoctfile outside compile_commands.json, are read from the
 commands mkoctfile logged (host/octave/<module>.log) when they were built.
 
@@ -9,6 +10,7 @@ commands mkoctfile logged (host/octave/<module>.log) when they were built.
 """
 import glob
 import json
+import os
 import re
 import shlex
 import sys
@@ -30,7 +32,18 @@ for octave_log in glob.glob(f'{build}/host/octave/*.log'):
             sources = [w for w in words if w.endswith(('.cpp', '.cc', '.c'))]
             compiles.append(('Octave module: ' + ' '.join(sources), words))
 
+# A pragma inside a source can turn contraction or fast math back on for it.
+PRAGMA = re.compile(r'^\s*#\s*pragma\s+(GCC\s+optimize|clang\s+fp|STDC\s+FP_CONTRACT\s+ON|float_control)',
+                    re.MULTILINE)
+
 problems = []
+compiled = {source for source, _ in compiles if os.path.isfile(source)}
+# The headers beside them, where a pragma would reach every includer.
+headers = {header for source in compiled for header in glob.glob(os.path.join(os.path.dirname(source), '*.h'))}
+for source in sorted(compiled | headers):
+    with open(source, errors='replace') as file:
+        if PRAGMA.search(file.read()):
+            problems.append(f'{source}: a pragma changes its optimisation or floating-point rules')
 for source, words in compiles:
     if '-ffp-contract=off' not in words or any(CONTRACTION.match(w) for w in words):
         problems.append(f'{source}: multiplies and adds may be fused')
