@@ -61,7 +61,9 @@ void referenceProjectViews(const ProjectionJob& job, std::int32_t firstView, std
             const double s = job.sines[v];
             const double q = centerOffset * s;
             const DetectorColumn view = detectorColumn(job.sinogram, job.detectorCount, v);
-            ColumnTarget target{job.sinogram + (view.samples - job.sinogram), view.center, 0.0};
+            // The view's own column, writable: view.samples is the same address.
+            ColumnTarget target{job.sinogram + static_cast<std::ptrdiff_t>(v) * job.detectorCount,
+                                view.center, 0.0};
             const double* cursor = job.image;
             for (std::int32_t j = 0; j < job.imageSize; ++j) {
                 double t = columnTop<ScalarLanes>(j, -centerOffset, c, q);

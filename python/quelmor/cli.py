@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import json
 import logging
 import math
 import os
@@ -220,7 +221,6 @@ def recon_command(args):
 
 
 def _stored_center(output):
-    import json
     from .volume_file import PARAMETERS_FILE, is_folder
     try:
         if is_folder(output):

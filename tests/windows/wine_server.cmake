@@ -4,7 +4,6 @@
 # or written. QUELMOR_WINE_ENVIRONMENT holds what each such test needs.
 set(wineFolder ${PROJECT_BINARY_DIR}/wine)
 set(QUELMOR_WINE_ENVIRONMENT WINEPREFIX=${wineFolder}/prefix HOME=${wineFolder}/no-home WINEDEBUG=-all)
-set(QUELMOR_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
 add_test(NAME wine.server_start COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_server.sh start ${wineFolder}/prefix)
 add_test(NAME wine.server_stop COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_server.sh stop ${wineFolder}/prefix)
 set_tests_properties(wine.server_start PROPERTIES FIXTURES_SETUP wine LABELS windows
