@@ -201,7 +201,7 @@ int main(int argc, char** argv) {
     // QuelmorSolve(sinogram, theta, side, method, options), as quelmor_sirt does.
     std::vector<double> theta;
     for (int v = 0; v < views; ++v) theta.push_back(phantom::viewAngle(v, views));
-    const double iterations = options.iterations >= 0 ? options.iterations
+    const double iterations = options.iterations >= 0       ? options.iterations
                               : options.algorithm == "sirt" ? 100
                                                             : 20;
     const std::vector<Matrix> inputs =
@@ -257,8 +257,8 @@ int main(int argc, char** argv) {
                 views, detectorCount, options.interpCode ? "linear" : "nearest",
                 options.noise > 0 ? (", noise " + std::to_string(options.noise)).c_str() : "");
     if (solving) {
-        std::printf("%s, %.0f iterations (QuelmorSolve call): %.1f ms\n",
-                    options.algorithm.c_str(), iterations, firstMilliseconds);
+        std::printf("%s, %.0f iterations (QuelmorSolve call): %.1f ms\n", options.algorithm.c_str(),
+                    iterations, firstMilliseconds);
     } else if (warm.calls > 0) {
         std::printf(
             "backprojection (module call): %.2f ms, %.2f giga pixel-updates/s (median of "

@@ -11,7 +11,7 @@ namespace {
 // The first of `count` inputs that is not a real, full double array, with its
 // message from `messages`, or nullptr.
 inline const char* firstNotRealDouble(const mxArray* const inputs[], int count,
-                               const char* const messages[]) {
+                                      const char* const messages[]) {
     for (int i = 0; i < count; ++i) {
         if (!mxIsDouble(inputs[i]) || mxIsComplex(inputs[i]) || mxIsSparse(inputs[i])) {
             return messages[i];
@@ -30,8 +30,8 @@ inline bool truncateToInt32(double value, std::int32_t& result) {
 
 // Reads the scalar in the first element of `input` into `result`; returns the
 // problem, or nullptr.
-inline const char* readScalar(const mxArray* input, const char* emptyMessage, const char* rangeMessage,
-                       std::int32_t& result) {
+inline const char* readScalar(const mxArray* input, const char* emptyMessage,
+                              const char* rangeMessage, std::int32_t& result) {
     if (mxGetNumberOfElements(input) == 0) return emptyMessage;
     if (!truncateToInt32(mxGetPr(input)[0], result)) return rangeMessage;
     return nullptr;

@@ -48,10 +48,9 @@ bool isWhole(double value, double low, double high) {
 // Returns the first problem with the inputs, or nullptr once `call` holds them.
 const char* readInputs(int inputCount, const mxArray* const inputs[], SolveCall& call) {
     if (const char* problem = firstNotRealDouble(inputs, inputCount, notRealDouble)) return problem;
-    if (const char* problem =
-            readScalar(inputs[2], "Input 3 (N) must not be empty.",
-                       "Input 3 (N) must be finite and within the 32-bit integer range.",
-                       call.imageSize)) {
+    if (const char* problem = readScalar(
+            inputs[2], "Input 3 (N) must not be empty.",
+            "Input 3 (N) must be finite and within the 32-bit integer range.", call.imageSize)) {
         return problem;
     }
     std::int32_t method = 0;
@@ -113,15 +112,14 @@ const char* readInputs(int inputCount, const mxArray* const inputs[], SolveCall&
     }
     // The coefficients are finite for finite angles and spacing: checkJob
     // then checks the counts alone.
-    const quelmor::JobRequest request{call.imageSize, mxGetM(inputs[0]), views, views, views,
-                                      call.theta, call.theta};
+    const quelmor::JobRequest request{call.imageSize, mxGetM(inputs[0]), views,     views,
+                                      views,          call.theta,        call.theta};
     switch (quelmor::checkJob(request)) {
         case quelmor::JobProblem::none: break;
         case quelmor::JobProblem::negativeImageSize: return "Input 3 (N) must not be negative.";
         case quelmor::JobProblem::imageTooLarge:
             return "Input 3 (N) is too large: the image may hold at most 2147483647 pixels.";
-        default:
-            return "Input 1 (sinogram) is too large: at most 2147483647 samples can be used.";
+        default: return "Input 1 (sinogram) is too large: at most 2147483647 samples can be used.";
     }
     call.detectorCount = static_cast<std::int32_t>(mxGetM(inputs[0]));
     call.viewCount = static_cast<std::int32_t>(views);
@@ -137,15 +135,17 @@ const char* solve(const SolveCall& call, double* image, double* outcomeOut) {
                                   sines.data());
         if (!std::isnan(call.center) || !std::isnan(call.origin)) {
             shifts.resize(call.viewCount);
-            const double center =
-                std::isnan(call.center) ? call.detectorCount / 2 : call.center;
+            const double center = std::isnan(call.center) ? call.detectorCount / 2 : call.center;
             const double origin = std::isnan(call.origin) ? (call.imageSize - 1) / 2 : call.origin;
             quelmor::viewShifts(call.theta, call.viewCount, call.detectorCount, call.imageSize,
                                 call.spacing, center, origin, shifts.data());
         }
-        const quelmor::SolverGeometry geometry{call.detectorCount, call.viewCount,
-                                               call.imageSize,     call.interpCode,
-                                               cosines.data(),     sines.data(),
+        const quelmor::SolverGeometry geometry{call.detectorCount,
+                                               call.viewCount,
+                                               call.imageSize,
+                                               call.interpCode,
+                                               cosines.data(),
+                                               sines.data(),
                                                shifts.empty() ? nullptr : shifts.data()};
         quelmor::SolverOptions options = call.options;
         options.startFromImage = call.start != nullptr;

@@ -123,7 +123,8 @@ TEST_F(Gateway, EveryCallCaseIsAnsweredAsTheTableSays) {
         const LoadedModule* called = expected.module == "Quelmor"          ? module_
                                      : expected.module == "QuelmorProject" ? projectionModule_
                                                                            : solverModule_;
-        ASSERT_TRUE(called != solverModule_ || expected.module == "QuelmorSolve") << expected.module;
+        ASSERT_TRUE(called != solverModule_ || expected.module == "QuelmorSolve")
+            << expected.module;
         const CallOutcome outcome =
             callWithMatrices(called->gateway(), expected.outputCount, expected.inputs);
         ASSERT_EQ(outcome.hostProblem, "") << expected.name;

@@ -32,13 +32,13 @@ Matrix referenceImage(const std::vector<Matrix>& inputs) {
     Matrix image = square(static_cast<std::uint32_t>(imageSize),
                           std::vector<double>(static_cast<std::size_t>(imageSize) * imageSize));
     const quelmor::BackprojectionJob job{image.values.data(),
-                                inputs[0].values.data(),
-                                static_cast<std::int32_t>(inputs[0].rows),
-                                inputs[1].values.data(),
-                                inputs[2].values.data(),
-                                static_cast<std::int32_t>(inputs[1].values.size()),
-                                imageSize,
-                                static_cast<std::int32_t>(inputs[4].values[0])};
+                                         inputs[0].values.data(),
+                                         static_cast<std::int32_t>(inputs[0].rows),
+                                         inputs[1].values.data(),
+                                         inputs[2].values.data(),
+                                         static_cast<std::int32_t>(inputs[1].values.size()),
+                                         imageSize,
+                                         static_cast<std::int32_t>(inputs[4].values[0])};
     quelmor::findKernelVariant("reference")->backprojectColumns(job, 0, imageSize);
     return image;
 }
@@ -77,7 +77,8 @@ std::vector<Matrix> replacing(std::vector<Matrix> inputs, int position, Matrix r
 Matrix referenceSinogram(const std::vector<Matrix>& inputs) {
     const auto detectorCount = static_cast<std::int32_t>(inputs[3].values[0]);
     const auto viewCount = static_cast<std::int32_t>(inputs[1].values.size());
-    Matrix sinogram{static_cast<std::uint32_t>(detectorCount), static_cast<std::uint32_t>(viewCount),
+    Matrix sinogram{static_cast<std::uint32_t>(detectorCount),
+                    static_cast<std::uint32_t>(viewCount),
                     std::vector<double>(static_cast<std::size_t>(detectorCount) * viewCount)};
     const quelmor::ProjectionJob job{sinogram.values.data(),
                                      inputs[0].values.data(),
@@ -132,16 +133,22 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     for (int code : {0, 1}) {
         cases.push_back({"project_worked_1_code" + std::to_string(code),
                          {oneToNine, scalar(1), scalar(0), scalar(5), scalar(code)},
-                         1, Matrix{5, 1, {0, 6, 15, 24, 0}}, {}, "QuelmorProject"});
+                         1,
+                         Matrix{5, 1, {0, 6, 15, 24, 0}},
+                         {},
+                         "QuelmorProject"});
     }
     cases.push_back({"project_worked_3_nearest",
                      {square(2, {1, 2, 3, 4}), scalar(0.6), scalar(0.8), scalar(4), scalar(0)},
-                     1, Matrix{4, 1, {0, 2, 5, 3}}, {}, "QuelmorProject"});
+                     1,
+                     Matrix{4, 1, {0, 2, 5, 3}},
+                     {},
+                     "QuelmorProject"});
     for (double c : {0.5, -0.5, -1.5, 0.49999999999999994, -0.49999999999999994, 1e-20, -1e-20}) {
         for (int code : {0, 1}) {
-            cases.push_back(sinogramCase("project_boundary_" + std::to_string(cases.size()),
-                                         {square(2, {1, 10, 100, 1000}), scalar(c), scalar(0.0),
-                                          scalar(7), scalar(code)}));
+            cases.push_back(sinogramCase(
+                "project_boundary_" + std::to_string(cases.size()),
+                {square(2, {1, 10, 100, 1000}), scalar(c), scalar(0.0), scalar(7), scalar(code)}));
         }
     }
     for (int imageSize : {1, 2, 7, 16, 33}) {
@@ -151,10 +158,10 @@ void addProjectionCases(std::vector<CallCase>& cases) {
                 "project_scene_" + suffix,
                 randomImageScene(imageSize, quelmor::coveringDetectorCount(imageSize),
                                  evenAngles(24, false), evenAngles(24, true), code, random)));
-            cases.push_back(sinogramCase(
-                "project_short_detector_" + suffix,
-                randomImageScene(imageSize, imageSize / 3 + 1, evenAngles(24, false),
-                                 evenAngles(24, true), code, random)));
+            cases.push_back(
+                sinogramCase("project_short_detector_" + suffix,
+                             randomImageScene(imageSize, imageSize / 3 + 1, evenAngles(24, false),
+                                              evenAngles(24, true), code, random)));
         }
     }
 
@@ -180,8 +187,8 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     accepted("coefficients_off_every_detector", 1, column({1e300, -4e9, 0.0, 1e10}));
     accepted("empty_image", 0, Matrix{});
     accepted("no_outputs", 4, scalar(0), 0);
-    cases.push_back(sinogramCase("project_no_views",
-                                 {base[0], Matrix{}, Matrix{}, scalar(4), scalar(1)}));
+    cases.push_back(
+        sinogramCase("project_no_views", {base[0], Matrix{}, Matrix{}, scalar(4), scalar(1)}));
     {
         std::vector<Matrix> inputs =
             randomImageScene(6, 11, evenAngles(12, false), evenAngles(12, true), 1, random);
@@ -208,7 +215,8 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     refused("detectors_2_31", with(3, scalar(2147483648.0)), detectorRange);
     refused("code_inf", with(4, scalar(inf)),
             "Input 5 (interpCode) must be finite and within the 32-bit integer range.");
-    refused("detectors_negative", with(3, scalar(-1)), "Input 4 (detectorCount) must not be negative.");
+    refused("detectors_negative", with(3, scalar(-1)),
+            "Input 4 (detectorCount) must not be negative.");
     refused("sinogram_too_large", with(3, scalar(2147483647)),
             "Inputs 2 (cosines) and 4 (detectorCount) ask for a sinogram of more than "
             "2147483647 samples.");
@@ -220,7 +228,9 @@ void addProjectionCases(std::vector<CallCase>& cases) {
     // Random calls around the vector widths: random coefficients or angles,
     // short and fitting detectors, infinite and subnormal pixels.
     std::uniform_real_distribution<double> unit(-1, 1);
-    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
     for (int i = 0; i < 100; ++i) {
         const int imageSize = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(10, 41);
         const int fitting = quelmor::coveringDetectorCount(imageSize);
@@ -235,13 +245,11 @@ void addProjectionCases(std::vector<CallCase>& cases) {
         Matrix image = square(static_cast<std::uint32_t>(imageSize), {});
         for (int e = 0; e < imageSize * imageSize; ++e) {
             const int kind = uniform(0, 49);
-            image.values.push_back(kind == 0   ? inf
-                                   : kind == 1 ? 4e-320
-                                               : unit(random) * 10);
+            image.values.push_back(kind == 0 ? inf : kind == 1 ? 4e-320 : unit(random) * 10);
         }
-        cases.push_back(sinogramCase("project_random_" + std::to_string(i),
-                                     {image, column(cosines), column(sines), scalar(detectors),
-                                      scalar(uniform(0, 1))}));
+        cases.push_back(sinogramCase(
+            "project_random_" + std::to_string(i),
+            {image, column(cosines), column(sines), scalar(detectors), scalar(uniform(0, 1))}));
     }
 }
 
@@ -263,7 +271,7 @@ Matrix solvedImage(const std::vector<Matrix>& inputs) {
     }
     quelmor::SolverOptions options;
     options.method = static_cast<int>(inputs[3].values[0]) == 0 ? quelmor::SolverMethod::sirt
-                                              : quelmor::SolverMethod::cgls;
+                                                                : quelmor::SolverMethod::cgls;
     options.iterations = static_cast<std::int32_t>(option[0]);
     options.relaxation = option[5];
     options.nonnegative = option[6] == 1;
@@ -274,9 +282,13 @@ Matrix solvedImage(const std::vector<Matrix>& inputs) {
         image.values = inputs[5].values;
         options.startFromImage = true;
     }
-    const quelmor::SolverGeometry geometry{detectors, views, size,
-                                           static_cast<std::int32_t>(option[1]), cosines.data(),
-                                           sines.data(), shifts.empty() ? nullptr : shifts.data()};
+    const quelmor::SolverGeometry geometry{detectors,
+                                           views,
+                                           size,
+                                           static_cast<std::int32_t>(option[1]),
+                                           cosines.data(),
+                                           sines.data(),
+                                           shifts.empty() ? nullptr : shifts.data()};
     const quelmor::SolverSlice slice{inputs[0].values.data(), image.values.data()};
     quelmor::solveStack(geometry, {&slice, 1}, options);
     return image;
@@ -303,7 +315,8 @@ void addSolverCases(std::vector<CallCase>& cases) {
         {"sirt", {sinogram, theta, scalar(size), scalar(0), sirt}},
         {"cgls", {sinogram, theta, scalar(size), scalar(1), cgls}},
         {"sirt_nearest_nonnegative_relaxed",
-         {sinogram, theta, scalar(size), scalar(0), options({15, 0, 1, notANumber, notANumber, 1.5, 1, 0})}},
+         {sinogram, theta, scalar(size), scalar(0),
+          options({15, 0, 1, notANumber, notANumber, 1.5, 1, 0})}},
         {"cgls_center_origin_spacing",
          {sinogram, theta, scalar(size), scalar(1), options({6, 1, 0.8, 6.5, 4, 1, 0, 0})}},
         {"sirt_origin_only",
@@ -311,19 +324,27 @@ void addSolverCases(std::vector<CallCase>& cases) {
         {"cgls_from_x0", {sinogram, theta, scalar(size), scalar(1), cgls, start}},
         {"sirt_empty_x0", {sinogram, theta, scalar(size), scalar(0), sirt, Matrix{}}},
         {"cgls_tolerance_stops_early",
-         {sinogram, theta, scalar(size), scalar(1), options({50, 1, 1, notANumber, notANumber, 1, 0, 0.5})}},
-        {"sirt_no_iterations", {sinogram, theta, scalar(size), scalar(0), options({0, 1, 1, notANumber, notANumber, 1, 0, 0}), start}},
-        {"sirt_theta_column", {sinogram, Matrix{views, 1, angles}, scalar(size + 0.7), scalar(0.2), sirt}},
+         {sinogram, theta, scalar(size), scalar(1),
+          options({50, 1, 1, notANumber, notANumber, 1, 0, 0.5})}},
+        {"sirt_no_iterations",
+         {sinogram, theta, scalar(size), scalar(0),
+          options({0, 1, 1, notANumber, notANumber, 1, 0, 0}), start}},
+        {"sirt_theta_column",
+         {sinogram, Matrix{views, 1, angles}, scalar(size + 0.7), scalar(0.2), sirt}},
     };
     for (const auto& [name, inputs] : accepted) {
         cases.push_back({"solve_" + name, inputs, 1, solvedImage(inputs), {}, "QuelmorSolve"});
     }
-    cases.push_back({"solve_two_outputs", accepted[1].second, 2, solvedImage(accepted[1].second), {},
+    cases.push_back({"solve_two_outputs",
+                     accepted[1].second,
+                     2,
+                     solvedImage(accepted[1].second),
+                     {},
                      "QuelmorSolve"});
 
     const std::vector<Matrix> base = accepted[0].second;
-    auto refused = [&](const std::string& name, std::vector<Matrix> inputs, const std::string& message,
-                       int outputCount = 1) {
+    auto refused = [&](const std::string& name, std::vector<Matrix> inputs,
+                       const std::string& message, int outputCount = 1) {
         cases.push_back({"solve_" + name, std::move(inputs), outputCount, std::nullopt, message,
                          "QuelmorSolve"});
     };
@@ -337,11 +358,13 @@ void addSolverCases(std::vector<CallCase>& cases) {
     seven.push_back(scalar(1));
     refused("seven_inputs", seven, "Five or six input arguments required.");
     refused("three_outputs", base, "Too many output arguments.", 3);
-    refused("method_2", replacing(base, 3, scalar(2)), "Input 4 (method) must be 0 (SIRT) or 1 (CGLS).");
+    refused("method_2", replacing(base, 3, scalar(2)),
+            "Input 4 (method) must be 0 (SIRT) or 1 (CGLS).");
     refused("options_7", replacing(base, 4, Matrix{1, 7, {20, 1, 1, 0, 0, 1, 0}}),
             "Input 5 (options) must hold 8 values: iterations, interpCode, spacing, center, "
             "origin, relaxation, nonnegative, tolerance.");
-    const std::string iterations = "Option 1 (iterations) must be a whole number from 0 to 2147483647.";
+    const std::string iterations =
+        "Option 1 (iterations) must be a whole number from 0 to 2147483647.";
     refused("iterations_negative", option(0, -1), iterations);
     refused("iterations_fraction", option(0, 2.5), iterations);
     refused("interp_2", option(1, 2), "Option 2 (interpCode) must be 0 (nearest) or 1 (linear).");
@@ -350,10 +373,12 @@ void addSolverCases(std::vector<CallCase>& cases) {
             "Options 4 (center) and 5 (origin) must be finite, or NaN for their defaults.");
     refused("relaxation_2", option(5, 2), "Option 6 (relaxation) must lie in (0, 2).");
     refused("nonnegative_half", option(6, 0.5), "Option 7 (nonnegative) must be 0 or 1.");
-    refused("tolerance_nan", option(7, notANumber), "Option 8 (tolerance) must be finite and at least 0.");
+    refused("tolerance_nan", option(7, notANumber),
+            "Option 8 (tolerance) must be finite and at least 0.");
     refused("cgls_relaxed", replacing(option(5, 1.5), 3, scalar(1)),
             "Options 6 (relaxation) and 7 (nonnegative) are SIRT's: CGLS takes 1 and 0.");
-    refused("theta_short", replacing(base, 1, Matrix{1, views - 1, std::vector<double>(views - 1, 0.0)}),
+    refused("theta_short",
+            replacing(base, 1, Matrix{1, views - 1, std::vector<double>(views - 1, 0.0)}),
             "Input 2 (theta) needs one angle for every column of input 1 (sinogram).");
     Matrix badAngle = theta;
     badAngle.values[3] = notANumber;

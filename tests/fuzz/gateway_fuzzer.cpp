@@ -123,14 +123,10 @@ bool matchesReference(const std::vector<mxArray*>& inputs, const Matrix& result)
                                      call.code};
     reference.projectViews(job, 0, call.views);
 #else
-    const quelmor::BackprojectionJob job{expected.data(),
-                                         mxGetPr(inputs[0]),
-                                         static_cast<std::int32_t>(mxGetM(inputs[0])),
-                                         mxGetPr(inputs[1]),
-                                         mxGetPr(inputs[2]),
-                                         call.views,
-                                         call.count,
-                                         call.code};
+    const quelmor::BackprojectionJob job{
+        expected.data(),    mxGetPr(inputs[0]), static_cast<std::int32_t>(mxGetM(inputs[0])),
+        mxGetPr(inputs[1]), mxGetPr(inputs[2]), call.views,
+        call.count,         call.code};
     reference.backprojectColumns(job, 0, call.count);
 #endif
     return quelmor::testing::sameBytes(result.values, expected);
