@@ -22,11 +22,13 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
 
 namespace {
 
-// Each array holds at most this many elements, and an accepted image size
-// or detector count (input 4) is folded below maxCount, so no call needs
-// more than a few megabytes.
+// Each array holds at most this many elements, and a count (input 4) whose
+// result the module would create is folded below maxCount, so no call needs
+// more than a few megabytes. Counts whose result passes 2^31 - 1 elements
+// stay as they are: the gateway refuses them before allocating.
 constexpr std::size_t maxElements = 4096;
 constexpr double maxCount = 200;
+constexpr double maxResultElements = 2147483647.0;
 
 class ByteReader {
 public:
@@ -57,7 +59,7 @@ private:
     std::size_t position_ = 0;
 };
 
-mxArray* decodeArray(ByteReader& in, int position) {
+mxArray* decodeArray(ByteReader& in) {
     const std::uint8_t kind = in.byte();
     std::size_t rows = in.byte() % 48, columns = in.byte() % 48;
     if (rows * columns > maxElements) columns = maxElements / std::max<std::size_t>(rows, 1);
@@ -69,16 +71,33 @@ mxArray* decodeArray(ByteReader& in, int position) {
     const StandinClass chosen = kind < 224 ? StandinClass::RealDouble : classes[kind % 7];
     mxArray* array = standinCreateArray(chosen, rows, columns);
     double* values = mxGetPr(array);
-    for (std::size_t i = 0; i < rows * columns; ++i) {
-        double value = in.number();
-        // Fold accepted counts under the cap; counts the gateway refuses stay as they are.
-        if (position == 3 && i == 0 && std::isfinite(value) && std::fabs(value) >= maxCount &&
-            std::fabs(value) < 46341) {
-            value = std::fmod(value, maxCount);
-        }
-        values[i] = value;
-    }
+    for (std::size_t i = 0; i < rows * columns; ++i) values[i] = in.number();
     return array;
+}
+
+// Elements of the result a count asks for: side x side for the
+// backprojection, detectors x views for the projection.
+double resultElements(double count, const std::vector<mxArray*>& inputs) {
+#if QUELMOR_FUZZ_PROJECTION
+    const double views = static_cast<double>(mxGetNumberOfElements(inputs[1]));
+    return std::fabs(count) * std::max(views, 1.0);
+#else
+    (void)inputs;
+    return count * count;
+#endif
+}
+
+// Folds input 4 under maxCount when the module would accept it and allocate.
+void foldAcceptedCount(std::vector<mxArray*>& inputs) {
+    if (inputs.size() < 4 || mxGetNumberOfElements(inputs[3]) == 0 || !mxIsDouble(inputs[3]) ||
+        mxIsComplex(inputs[3]) || mxIsSparse(inputs[3])) {
+        return;
+    }
+    double& count = mxGetPr(inputs[3])[0];
+    if (std::isfinite(count) && std::fabs(count) >= maxCount &&
+        resultElements(count, inputs) <= maxResultElements) {
+        count = std::fmod(count, maxCount);
+    }
 }
 
 // The call's inputs, once the gateway has accepted them.
@@ -139,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int inputCount = in.byte() % 8;
     const int outputCount = in.byte() % 4;
     std::vector<mxArray*> inputs;
-    for (int i = 0; i < inputCount; ++i) inputs.push_back(decodeArray(in, i));
+    for (int i = 0; i < inputCount; ++i) inputs.push_back(decodeArray(in));
+    foldAcceptedCount(inputs);
     const MatrixCallResult result =
         callWithArrays(mexFunction, outputCount, {inputs.begin(), inputs.end()});
     if (!result.finished) {
