@@ -26,6 +26,17 @@ struct Avx2Lanes {
     static Real multiplyAdd(Real a, Real b, Real c) { return _mm256_fmadd_pd(a, b, c); }
     static Real negatedMultiplyAdd(Real a, Real b, Real c) { return _mm256_fnmadd_pd(a, b, c); }
 #endif
+    // a != b per lane (true for NaN).
+    static Mask differs(Real a, Real b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
+    // Each lane's mask as the bits of a double: all clear or all set.
+    static void storeMask(double* out, Mask mask) {
+        _mm256_storeu_pd(out, mask);
+    }
+    // The width doubles at p where *flag's bits are set, `otherwise` where clear.
+    static Real loadWhere(const double* flag, Real otherwise, const double* p) {
+        const Real all = _mm256_broadcast_sd(flag);
+        return _mm256_blendv_pd(otherwise, _mm256_loadu_pd(p), all);
+    }
     static Real load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, Real x) { _mm256_storeu_pd(p, x); }
     // Whole numbers below 2^31 in magnitude, as 32-bit integers.

@@ -24,6 +24,16 @@ struct Avx512Lanes {
     // a * b + c and c - a * b, each rounded once.
     static Real multiplyAdd(Real a, Real b, Real c) { return _mm512_fmadd_pd(a, b, c); }
     static Real negatedMultiplyAdd(Real a, Real b, Real c) { return _mm512_fnmadd_pd(a, b, c); }
+    // a != b per lane (true for NaN).
+    static Mask differs(Real a, Real b) { return _mm512_cmp_pd_mask(a, b, _CMP_NEQ_UQ); }
+    // Each lane's mask as the bits of a double: all clear or all set.
+    static void storeMask(double* out, Mask mask) {
+        _mm512_storeu_pd(out, _mm512_castsi512_pd(_mm512_maskz_set1_epi64(mask, -1)));
+    }
+    // The width doubles at p where *flag's bits are set, `otherwise` where clear; p is not read then.
+    static Real loadWhere(const double* flag, Real otherwise, const double* p) {
+        return _mm512_mask_loadu_pd(otherwise, *reinterpret_cast<const unsigned char*>(flag), p);
+    }
     static Real load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, Real x) { _mm512_storeu_pd(p, x); }
     // Whole numbers below 2^31 in magnitude, as 32-bit integers.

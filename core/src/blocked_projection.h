@@ -14,10 +14,12 @@
 // passes.
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "geometry.h"
 #include "lanes.h"
@@ -28,36 +30,68 @@ namespace quelmor::detail {
 namespace {
 
 // What the projection adds to BlockLanes: whole numbers (|x| < 2^31) stored
-// as 32-bit integers.
+// as 32-bit integers, lanes that differ, a mask stored as doubles' bits, and
+// a load where such a mask is set.
 template <class L>
-concept ProjectionLanes = BlockLanes<L> && requires(std::int32_t* out, typename L::Real x) {
-    L::storeWholeNumbers(out, x);
-};
+concept ProjectionLanes =
+    BlockLanes<L> && requires(std::int32_t* out, double* flags, typename L::Real x,
+                              typename L::Mask m) {
+        L::storeWholeNumbers(out, x);
+        { L::allLanes() } -> std::same_as<typename L::Mask>;
+        { L::differs(x, x) } -> std::same_as<typename L::Mask>;
+        L::storeMask(flags, m);
+        { L::loadWhere(flags, x, flags) } -> std::same_as<typename L::Real>;
+    };
 
 // Rows of a column whose landings are worked out before they are added.
 inline constexpr int tileRows = 32;
 // Groups of `width` views that one chunk carries.
 inline constexpr int groupsPerChunk = 4;
 
-// Where one tile's pixels land, per row and lane: the sample index (-1 where
-// nothing lands) and, for the linear sampler, the weight; the spread()
-// target, `part` counting the landings of one pixel (lo, then hi).
-template <ProjectionLanes Lanes, bool weighted>
+// Slices per pack: one vector per sample. (Two vectors, so that each
+// landing's address and flags serve twice the slices, halved the views a
+// chunk holds in the cache and measured slower on AMD Zen 5.)
+template <ProjectionLanes Lanes>
+inline constexpr int packSlices = Lanes::width;
+
+// Where one tile's pixels land, per row and lane: the spread() target,
+// `part` counting the landings of one pixel (lo, then hi), with the weight
+// for the linear sampler. One image takes the sample index (-1 where nothing
+// lands). A pack of slices takes offsets into a view's interleaved column
+// (sliceColumnSlots) to store its running sum at, and to load it from where
+// the landing moved since the row before (`moved`; the never-stored slot 0
+// elsewhere).
+template <ProjectionLanes Lanes, bool weighted, bool slices>
 struct TileLandings {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
     static constexpr int parts = weighted ? 2 : 1;
-    alignas(64) std::int32_t index[tileRows][parts][width];
+    alignas(64) std::int32_t index[slices ? 1 : tileRows][parts][width];
+    alignas(64) std::int32_t storeAt[slices ? tileRows : 1][parts][width];
+    alignas(64) std::int32_t loadAt[slices ? tileRows : 1][parts][width];
+    alignas(64) double moved[slices ? tileRows : 1][parts][width];
     alignas(64) double weight[weighted ? tileRows : 1][parts][width];
     Real center;
+    Real previous[parts];
     int row = 0;
     int part = 0;
 
     void add(Real offset, typename Lanes::Mask onDetector) {
-        // index + 1 on the detector, +0.0 elsewhere, less 1: whole numbers, exact.
+        // index + 1 on the detector, +0.0 elsewhere: whole numbers, exact.
         const Real one = Lanes::splat(1.0);
         const Real shifted = Lanes::select(onDetector, Lanes::add(Lanes::add(offset, center), one));
-        Lanes::storeWholeNumbers(index[row][part], Lanes::sub(shifted, one));
+        if constexpr (slices) {
+            // Slot index + 2 (1 where nothing lands), in doubles of the column.
+            const Real slot = Lanes::mul(Lanes::add(shifted, one), Lanes::splat(packSlices<Lanes>));
+            const typename Lanes::Mask fresh =
+                row == 0 ? Lanes::allLanes() : Lanes::differs(slot, previous[part]);
+            previous[part] = slot;
+            Lanes::storeWholeNumbers(storeAt[row][part], slot);
+            Lanes::storeWholeNumbers(loadAt[row][part], Lanes::select(fresh, slot));
+            Lanes::storeMask(moved[row][part], fresh);
+        } else {
+            Lanes::storeWholeNumbers(index[row][part], Lanes::sub(shifted, one));
+        }
     }
     void add(Real offset, typename Lanes::Mask onDetector, Real scale) {
         Lanes::store(weight[row][part], scale);
@@ -96,7 +130,8 @@ T fewer(T a, T b) {
 // Views [firstView, endView) in chunks of chunkViews (at most groupsPerChunk
 // groups): startChunk(first, end), then for every column, group and tile of
 // rows addTile(group, landings, firstPixel, rows), then endChunk(first, end).
-template <ProjectionLanes Lanes, class Sampler, class StartChunk, class AddTile, class EndChunk>
+template <ProjectionLanes Lanes, class Sampler, bool slices, class StartChunk, class AddTile,
+          class EndChunk>
 void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t endView,
                std::int32_t chunkViews, StartChunk&& startChunk, AddTile&& addTile,
                EndChunk&& endChunk) {
@@ -105,7 +140,7 @@ void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t en
     const double centerOffset = centerOffsetOf(job.imageSize);
     const std::ptrdiff_t imageSize = job.imageSize;
     const DetectorColumn shape = detectorColumn(job.sinogram, job.detectorCount, 0);
-    TileLandings<Lanes, weighted> landings;
+    TileLandings<Lanes, weighted, slices> landings;
     landings.center = Lanes::splat(shape.center);
     for (std::int32_t chunk = firstView, chunkEnd; chunk < endView; chunk = chunkEnd) {
         chunkEnd = static_cast<std::int32_t>(
@@ -173,19 +208,25 @@ void projectViewsInLanes(const ProjectionJob& job, std::int32_t firstView, std::
                 }
             }
         };
-        landViews<Lanes, Sampler>(job, firstView, endView, groupsPerChunk * width, startChunk,
+        landViews<Lanes, Sampler, false>(job, firstView, endView, groupsPerChunk * width, startChunk,
                                   addTile, [](std::int32_t, std::int32_t) {});
     });
 }
 
-// Views per chunk of the slice path: their interleaved columns (width
-// doubles per sample) within a quarter of a megabyte, so they stay in L2
-// beside the image columns passing through; at least one group.
+// Slots of one view's interleaved column (packSlices doubles each): slot 0 is
+// never stored, slot 1 takes what lands nowhere, slot b + 2 is sample b.
+inline std::ptrdiff_t sliceColumnSlots(std::int32_t detectorCount) {
+    return (detectorCount > 0 ? detectorCount : 0) + std::ptrdiff_t{2};
+}
+
+// Views per chunk of the slice path: their interleaved columns within a
+// megabyte, the L2 of recent processors, since each chunk reads the whole
+// pack of images once; at least one group.
 template <ProjectionLanes Lanes>
 std::int32_t sliceChunkViews(std::int32_t detectorCount) {
     constexpr std::int64_t width = Lanes::width;
-    const std::int64_t column = 8 * width * (detectorCount > 0 ? detectorCount : 1);
-    const std::int64_t views = (std::int64_t{256} << 10) / column / width * width;
+    const std::int64_t column = 8 * packSlices<Lanes> * sliceColumnSlots(detectorCount);
+    const std::int64_t views = (std::int64_t{1} << 20) / column / width * width;
     return static_cast<std::int32_t>(views < width                    ? width
                                      : views > groupsPerChunk * width ? groupsPerChunk * width
                                                                       : views);
@@ -193,33 +234,56 @@ std::int32_t sliceChunkViews(std::int32_t detectorCount) {
 
 template <ProjectionLanes Lanes>
 std::size_t sliceScratchSize(const ProjectionJob& shape) {
-    const std::size_t detectorCount = shape.detectorCount > 0 ? shape.detectorCount : 0;
-    return static_cast<std::size_t>(sliceChunkViews<Lanes>(shape.detectorCount)) * detectorCount *
-           Lanes::width;
+    return static_cast<std::size_t>(sliceChunkViews<Lanes>(shape.detectorCount)) *
+           static_cast<std::size_t>(sliceColumnSlots(shape.detectorCount)) * packSlices<Lanes>;
+}
+
+// Calls f(integral_constant<int, i>) for i = 0 .. count - 1, unrolled, so
+// arrays indexed by i can live in registers.
+template <int count, class F>
+[[gnu::always_inline]] inline void forEachLane(F&& f) {
+    [&]<int... i>(std::integer_sequence<int, i...>) {
+        (f(std::integral_constant<int, i>{}), ...);
+    }(std::make_integer_sequence<int, count>{});
 }
 
 // A pack of slices: each chunk's columns are interleaved into `scratch`
-// (sample b of view v, slice i at ((v - first) detectorCount + b) width + i),
+// (sample b of view v, slice i at ((v - first) slots + b + 2) packSlices + i),
 // take one vector per landing, and go back to their sinograms.
+//
+// Down one column of the image a view's coordinate moves one way, so each
+// sample's pixels arrive one after another. The running sum of the sample a
+// view's pixel lands on stays in a register while the next pixel lands
+// there too, and is stored every row; a sample is loaded only where a
+// landing moves onto it, which no store of the tile has touched since, so no
+// load waits for a store. Either way each sum takes the same additions in
+// the same order as in memory.
 template <ProjectionLanes Lanes>
 void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
                           const double* interleaved, std::int32_t firstView, std::int32_t endView,
                           double* scratch) {
     constexpr int width = Lanes::width;
+    constexpr int pack = packSlices<Lanes>;
+    using Real = typename Lanes::Real;
     const ProjectionJob& job = slices[0];
     const std::ptrdiff_t detectorCount = job.detectorCount > 0 ? job.detectorCount : 0;
+    const std::ptrdiff_t slots = sliceColumnSlots(job.detectorCount);
     auto interleavedColumns = [&](std::int32_t first, std::int32_t end, auto&& move) {
         for (std::int32_t v = first; v < end; ++v) {
-            double* lanes = scratch + (v - first) * detectorCount * width;
+            double* lanes = scratch + ((v - first) * slots + 2) * pack;
             for (std::ptrdiff_t b = 0; b < detectorCount; ++b) {
-                for (int i = 0; i < width; ++i) {
-                    move(lanes[b * width + i],
+                for (int i = 0; i < pack; ++i) {
+                    move(lanes[b * pack + i],
                          i < count ? slices[i].sinogram + v * detectorCount + b : nullptr);
                 }
             }
         }
     };
     auto startChunk = [&](std::int32_t first, std::int32_t end) {
+        for (std::int32_t v = first; v < end; ++v) {
+            double* unused = scratch + (v - first) * slots * pack;
+            std::fill(unused, unused + 2 * pack, 0.0);
+        }
         interleavedColumns(first, end,
                            [](double& lane, double* sample) { lane = sample ? *sample : 0.0; });
     };
@@ -230,30 +294,36 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
     };
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
+        // A tile's pixels into its views' columns, row by row.
         auto addTile = [&](int g, const auto& landings, std::ptrdiff_t firstPixel, int rows) {
             constexpr int parts = std::remove_cvref_t<decltype(landings)>::parts;
-            double* groupColumns = scratch + g * width * detectorCount * width;
+            double* columns[width];
+            Real sums[width][parts];
+            forEachLane<width>([&](auto i) {
+                columns[i] = scratch + (g * width + i) * slots * pack;
+                // Never kept: the first row of a tile loads every sum.
+                for (int part = 0; part < parts; ++part) sums[i][part] = Lanes::splat(0.0);
+            });
             for (int r = 0; r < rows; ++r) {
-                const auto pixel = Lanes::load(interleaved + (firstPixel + r) * width);
-                for (int i = 0; i < width; ++i) {
+                const Real pixel = Lanes::load(interleaved + (firstPixel + r) * pack);
+                forEachLane<width>([&](auto i) {
                     for (int part = 0; part < parts; ++part) {
-                        const std::int32_t b = landings.index[r][part][i];
-                        if (b < 0) continue;
-                        double* sample = groupColumns + (i * detectorCount + b) * width;
-                        if constexpr (parts == 2) {
-                            const auto scaled =
+                        Real contribution = pixel;
+                        if constexpr (parts == 2)
+                            contribution =
                                 Lanes::mul(Lanes::splat(landings.weight[r][part][i]), pixel);
-                            Lanes::store(sample, Lanes::add(Lanes::load(sample), scaled));
-                        } else {
-                            Lanes::store(sample, Lanes::add(Lanes::load(sample), pixel));
-                        }
+                        const Real sum =
+                            Lanes::loadWhere(&landings.moved[r][part][i], sums[i][part],
+                                             columns[i] + landings.loadAt[r][part][i]);
+                        sums[i][part] = Lanes::add(sum, contribution);
+                        Lanes::store(columns[i] + landings.storeAt[r][part][i], sums[i][part]);
                     }
-                }
+                });
             }
         };
-        landViews<Lanes, Sampler>(job, firstView, endView,
-                                  sliceChunkViews<Lanes>(job.detectorCount), startChunk, addTile,
-                                  endChunk);
+        landViews<Lanes, Sampler, true>(job, firstView, endView,
+                                        sliceChunkViews<Lanes>(job.detectorCount), startChunk,
+                                        addTile, endChunk);
     });
 }
 
@@ -261,7 +331,7 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
 template <ProjectionLanes Lanes>
 constexpr ProjectionKernel laneProjectionKernel() {
     return ProjectionKernel{projectViewsInLanes<Lanes>, projectSlicesInLanes<Lanes>,
-                            sliceScratchSize<Lanes>, Lanes::width};
+                            sliceScratchSize<Lanes>, packSlices<Lanes>};
 }
 
 }  // namespace

@@ -21,6 +21,17 @@ struct Sse2Lanes {
     static Real add(Real a, Real b) { return _mm_add_pd(a, b); }
     static Real sub(Real a, Real b) { return _mm_sub_pd(a, b); }
     static Real mul(Real a, Real b) { return _mm_mul_pd(a, b); }
+    // a != b per lane (true for NaN).
+    static Mask differs(Real a, Real b) { return _mm_cmpneq_pd(a, b); }
+    // Each lane's mask as the bits of a double: all clear or all set.
+    static void storeMask(double* out, Mask mask) {
+        _mm_storeu_pd(out, mask);
+    }
+    // The width doubles at p where *flag's bits are set, `otherwise` where clear.
+    static Real loadWhere(const double* flag, Real otherwise, const double* p) {
+        const Real all = _mm_load1_pd(flag);
+        return _mm_or_pd(_mm_and_pd(all, _mm_loadu_pd(p)), _mm_andnot_pd(all, otherwise));
+    }
     static Real load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, Real x) { _mm_storeu_pd(p, x); }
     // Whole numbers below 2^31 in magnitude, as 32-bit integers.
@@ -41,6 +52,7 @@ struct Sse2Lanes {
     }
     static Mask maskOr(Mask a, Mask b) { return _mm_or_pd(a, b); }
     static Real select(Mask mask, Real x) { return _mm_and_pd(mask, x); }
+    static Mask allLanes() { return _mm_castsi128_pd(_mm_set1_epi32(-1)); }
     static Real gather(const double* samples, Real index, Mask mask) {
         const __m128i lanes = _mm_cvttpd_epi32(_mm_and_pd(mask, index));
         const int present = _mm_movemask_pd(mask);
