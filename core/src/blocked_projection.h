@@ -14,7 +14,6 @@
 // passes.
 #pragma once
 
-#include <algorithm>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -238,12 +237,13 @@ std::size_t sliceScratchSize(const ProjectionJob& shape) {
            static_cast<std::size_t>(sliceColumnSlots(shape.detectorCount)) * packSlices<Lanes>;
 }
 
-// Calls f(integral_constant<int, i>) for i = 0 .. count - 1, unrolled, so
-// arrays indexed by i can live in registers.
+// Calls f(i) for i = 0 .. count - 1, unrolled, so arrays indexed by i can
+// live in registers. (Plain ints: an integral_constant's conversion would be
+// a shared weak symbol in every instruction set's object at -O0.)
 template <int count, class F>
 [[gnu::always_inline]] inline void forEachLane(F&& f) {
     [&]<int... i>(std::integer_sequence<int, i...>) {
-        (f(std::integral_constant<int, i>{}), ...);
+        (f(i), ...);
     }(std::make_integer_sequence<int, count>{});
 }
 
@@ -282,7 +282,9 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
     auto startChunk = [&](std::int32_t first, std::int32_t end) {
         for (std::int32_t v = first; v < end; ++v) {
             double* unused = scratch + (v - first) * slots * pack;
-            std::fill(unused, unused + 2 * pack, 0.0);
+            // Not std::fill: at -O0 its out-of-line copy is a weak symbol
+            // another instruction set's object could supply.
+            for (int i = 0; i < 2 * pack; ++i) unused[i] = 0.0;
         }
         interleavedColumns(first, end,
                            [](double& lane, double* sample) { lane = sample ? *sample : 0.0; });
@@ -299,14 +301,14 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
             constexpr int parts = std::remove_cvref_t<decltype(landings)>::parts;
             double* columns[width];
             Real sums[width][parts];
-            forEachLane<width>([&](auto i) {
+            forEachLane<width>([&](int i) {
                 columns[i] = scratch + (g * width + i) * slots * pack;
                 // Never kept: the first row of a tile loads every sum.
                 for (int part = 0; part < parts; ++part) sums[i][part] = Lanes::splat(0.0);
             });
             for (int r = 0; r < rows; ++r) {
                 const Real pixel = Lanes::load(interleaved + (firstPixel + r) * pack);
-                forEachLane<width>([&](auto i) {
+                forEachLane<width>([&](int i) {
                     for (int part = 0; part < parts; ++part) {
                         Real contribution = pixel;
                         if constexpr (parts == 2)
