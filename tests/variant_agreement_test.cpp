@@ -479,41 +479,57 @@ TEST(VariantAgreement, ThreadedEntryMatchesTheReferenceAtEveryThreadCount) {
 }
 
 TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
-    // Stacks shorter and longer than the thread count take the two paths;
-    // each image must be its own job's, whichever thread ran it. Asked to
-    // start from zero, the entry must clear every pixel it is given, NaN
-    // included, and no pixel outside its images.
+    // Stacks of 1 to 17 jobs, shorter and longer than the thread count: most
+    // share one geometry (the lanes across slices, in packs), some have their
+    // own; each image must be its own job's, for every variant and thread
+    // count. Asked to start from zero, the entry must clear every pixel it
+    // is given, NaN included, and no pixel outside its images.
     ScenarioMaker maker(314);
-    for (int round = 0; round < 24; ++round) {
-        const int jobCount = 1 + round % 6;
+    WindowBoundMaker windowMaker(315);
+    std::mt19937_64 random(6);
+    for (int round = 0; round < 34; ++round) {
+        const int jobCount = 1 + round % 17;
         const auto start = round % 2 ? quelmor::ImageStart::zeroed : quelmor::ImageStart::asGiven;
+        const Scenario shared =
+            round % 3 == 2 ? windowMaker.make(round % 4 ? 33 : 40) : maker.make();
         std::vector<Scenario> scenarios;
         std::vector<std::vector<double>> expected;
-        std::vector<quelmor::testing::GuardedArray> images;
         for (int j = 0; j < jobCount; ++j) {
-            scenarios.push_back(maker.make());
-            Scenario& scenario = scenarios.back();
-            images.emplace_back(scenario.startImage);
-            if (start == quelmor::ImageStart::zeroed) {
-                std::fill(images.back().data(), images.back().data() + scenario.startImage.size(),
-                          nan);
+            Scenario scenario = j % 5 == 4 ? maker.make() : shared;
+            // The job's own start and samples, from values of the shared scene.
+            std::shuffle(scenario.startImage.begin(), scenario.startImage.end(), random);
+            std::shuffle(scenario.projections.begin(), scenario.projections.end(), random);
+            if (start == quelmor::ImageStart::zeroed)
                 std::fill(scenario.startImage.begin(), scenario.startImage.end(), 0.0);
-            }
             expected.push_back(referenceImage(scenario));
+            scenarios.push_back(std::move(scenario));
         }
-        std::vector<BackprojectionJob> jobs;
-        for (int j = 0; j < jobCount; ++j) {
-            const Scenario& s = scenarios[j];
-            jobs.push_back({images[j].data(), s.projections.data(), s.detectorCount,
-                            s.cosines.data(), s.sines.data(), static_cast<int>(s.cosines.size()),
-                            s.imageSize, s.interpCode});
-        }
-        const unsigned threads = 1 + round % 4;
-        quelmor::accumulateStackParallel(jobs, threads, nullptr, start);
-        for (int j = 0; j < jobCount; ++j) {
-            ASSERT_TRUE(sameBytes(images[j].values(), expected[j]) && images[j].guardsIntact())
-                << "job " << j << " of " << jobCount << ", " << threads << " threads, "
-                << (round % 2 ? "from zero" : "as given") << ": " << scenarios[j].describe();
+        for (const KernelVariant& variant : quelmor::kernelVariants()) {
+            if (!variant.isSupported()) continue;
+            const unsigned threads = 1 + (round + static_cast<unsigned>(variant.name.size())) % 4;
+            std::vector<quelmor::testing::GuardedArray> images;
+            std::vector<BackprojectionJob> jobs;
+            for (int j = 0; j < jobCount; ++j) {
+                const Scenario& s = scenarios[j];
+                images.emplace_back(s.startImage);
+                if (start == quelmor::ImageStart::zeroed)
+                    std::fill(images.back().data(), images.back().data() + s.startImage.size(),
+                              nan);
+                // Jobs of the shared scene share its coefficient arrays, as a volume's do.
+                const Scenario& geometry = j % 5 != 4 ? shared : s;
+                jobs.push_back({images[j].data(), s.projections.data(), geometry.detectorCount,
+                                geometry.cosines.data(), geometry.sines.data(),
+                                static_cast<int>(geometry.cosines.size()), geometry.imageSize,
+                                geometry.interpCode});
+            }
+            quelmor::accumulateStackParallel(jobs, threads, &variant, start);
+            for (int j = 0; j < jobCount; ++j) {
+                ASSERT_TRUE(sameBytes(images[j].values(), expected[j]) &&
+                            images[j].guardsIntact())
+                    << variant.name << ", job " << j << " of " << jobCount << ", " << threads
+                    << " threads, " << (round % 2 ? "from zero" : "as given") << ": "
+                    << scenarios[j].describe();
+            }
         }
     }
 }
