@@ -136,14 +136,19 @@ def numpy_ramp_filter(sinogram):
     return np.fft.irfft(spectrum, padded, axis=-2)[..., :detector_count, :]
 
 
-def median_seconds(call, repeats=5):
-    call()
+def run_seconds(call, repeats):
+    """The wall time of each of `repeats` calls."""
     seconds = []
     for _ in range(repeats):
         started = time.perf_counter()
         call()
         seconds.append(time.perf_counter() - started)
-    return float(np.median(seconds))
+    return seconds
+
+
+def median_seconds(call, repeats=5):
+    call()
+    return float(np.median(run_seconds(call, repeats)))
 
 
 def filtered_backprojection():
@@ -246,17 +251,9 @@ def against_scipy():
     # lsqr's setup costs a different amount on every call (fresh pages for its
     # vectors), more than several iterations here: so the fastest of 5 runs of
     # 4 and of 24 iterations, and their difference.
-    def fastest_seconds(call, repeats=5):
-        seconds = []
-        for _ in range(repeats):
-            started = time.perf_counter()
-            call()
-            seconds.append(time.perf_counter() - started)
-        return min(seconds)
-
     def per_iteration(solve, low=4, high=24):
-        return (fastest_seconds(lambda: solve(high)) - fastest_seconds(lambda: solve(low))) / (
-            high - low)
+        return (min(run_seconds(lambda: solve(high), 5)) -
+                min(run_seconds(lambda: solve(low), 5))) / (high - low)
 
     lsqr = per_iteration(
         lambda n: scipy.sparse.linalg.lsqr(matrix, sinogram.ravel(), atol=0, btol=0, conlim=0,

@@ -524,8 +524,7 @@ TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
             }
             quelmor::accumulateStackParallel(jobs, threads, &variant, start);
             for (int j = 0; j < jobCount; ++j) {
-                ASSERT_TRUE(sameBytes(images[j].values(), expected[j]) &&
-                            images[j].guardsIntact())
+                ASSERT_TRUE(sameBytes(images[j].values(), expected[j]) && images[j].guardsIntact())
                     << variant.name << ", job " << j << " of " << jobCount << ", " << threads
                     << " threads, " << (round % 2 ? "from zero" : "as given") << ": "
                     << scenarios[j].describe();

@@ -29,9 +29,7 @@ struct Avx2Lanes {
     // a != b per lane (true for NaN).
     static Mask differs(Real a, Real b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
     // Each lane's mask as the bits of a double: all clear or all set.
-    static void storeMask(double* out, Mask mask) {
-        _mm256_storeu_pd(out, mask);
-    }
+    static void storeMask(double* out, Mask mask) { _mm256_storeu_pd(out, mask); }
     // The width doubles at p where *flag's bits are set, `otherwise` where clear.
     static Real loadWhere(const double* flag, Real otherwise, const double* p) {
         const Real all = _mm256_broadcast_sd(flag);

@@ -30,7 +30,8 @@ struct Avx512Lanes {
     static void storeMask(double* out, Mask mask) {
         _mm512_storeu_pd(out, _mm512_castsi512_pd(_mm512_maskz_set1_epi64(mask, -1)));
     }
-    // The width doubles at p where *flag's bits are set, `otherwise` where clear; p is not read then.
+    // The width doubles at p where *flag's bits are set, `otherwise` where clear; p is not read
+    // then.
     static Real loadWhere(const double* flag, Real otherwise, const double* p) {
         return _mm512_mask_loadu_pd(otherwise, *reinterpret_cast<const unsigned char*>(flag), p);
     }

@@ -32,15 +32,14 @@ namespace {
 // as 32-bit integers, lanes that differ, a mask stored as doubles' bits, and
 // a load where such a mask is set.
 template <class L>
-concept ProjectionLanes =
-    BlockLanes<L> && requires(std::int32_t* out, double* flags, typename L::Real x,
-                              typename L::Mask m) {
-        L::storeWholeNumbers(out, x);
-        { L::allLanes() } -> std::same_as<typename L::Mask>;
-        { L::differs(x, x) } -> std::same_as<typename L::Mask>;
-        L::storeMask(flags, m);
-        { L::loadWhere(flags, x, flags) } -> std::same_as<typename L::Real>;
-    };
+concept ProjectionLanes = BlockLanes<L> &&
+    requires(std::int32_t* out, double* flags, typename L::Real x, typename L::Mask m) {
+    L::storeWholeNumbers(out, x);
+    { L::allLanes() } -> std::same_as<typename L::Mask>;
+    { L::differs(x, x) } -> std::same_as<typename L::Mask>;
+    L::storeMask(flags, m);
+    { L::loadWhere(flags, x, flags) } -> std::same_as<typename L::Real>;
+};
 
 // Rows of a column whose landings are worked out before they are added.
 inline constexpr int tileRows = 32;
@@ -52,6 +51,8 @@ inline constexpr int groupsPerChunk = 4;
 // chunk holds in the cache and measured slower on AMD Zen 5.)
 template <ProjectionLanes Lanes>
 inline constexpr int packSlices = Lanes::width;
+// Where sample 0 sits in a pack's interleaved view column (sliceColumnSlots).
+inline constexpr int firstSampleSlot = 2;
 
 // Where one tile's pixels land, per row and lane: the spread() target,
 // `part` counting the landings of one pixel (lo, then hi), with the weight
@@ -80,8 +81,9 @@ struct TileLandings {
         const Real one = Lanes::splat(1.0);
         const Real shifted = Lanes::select(onDetector, Lanes::add(Lanes::add(offset, center), one));
         if constexpr (slices) {
-            // Slot index + 2 (1 where nothing lands), in doubles of the column.
-            const Real slot = Lanes::mul(Lanes::add(shifted, one), Lanes::splat(packSlices<Lanes>));
+            // Slot index + firstSampleSlot (1 where nothing lands), in doubles of the column.
+            const Real slot = Lanes::mul(Lanes::add(shifted, Lanes::splat(firstSampleSlot - 1.0)),
+                                         Lanes::splat(packSlices<Lanes>));
             const typename Lanes::Mask fresh =
                 row == 0 ? Lanes::allLanes() : Lanes::differs(slot, previous[part]);
             previous[part] = slot;
@@ -207,15 +209,16 @@ void projectViewsInLanes(const ProjectionJob& job, std::int32_t firstView, std::
                 }
             }
         };
-        landViews<Lanes, Sampler, false>(job, firstView, endView, groupsPerChunk * width, startChunk,
-                                  addTile, [](std::int32_t, std::int32_t) {});
+        landViews<Lanes, Sampler, false>(job, firstView, endView, groupsPerChunk * width,
+                                         startChunk, addTile, [](std::int32_t, std::int32_t) {});
     });
 }
 
 // Slots of one view's interleaved column (packSlices doubles each): slot 0 is
-// never stored, slot 1 takes what lands nowhere, slot b + 2 is sample b.
+// never stored, slot 1 takes what lands nowhere, slot b + firstSampleSlot is
+// sample b.
 inline std::ptrdiff_t sliceColumnSlots(std::int32_t detectorCount) {
-    return (detectorCount > 0 ? detectorCount : 0) + std::ptrdiff_t{2};
+    return (detectorCount > 0 ? detectorCount : 0) + firstSampleSlot;
 }
 
 // Views per chunk of the slice path: their interleaved columns within a
@@ -242,13 +245,13 @@ std::size_t sliceScratchSize(const ProjectionJob& shape) {
 // a shared weak symbol in every instruction set's object at -O0.)
 template <int count, class F>
 [[gnu::always_inline]] inline void forEachLane(F&& f) {
-    [&]<int... i>(std::integer_sequence<int, i...>) {
-        (f(i), ...);
-    }(std::make_integer_sequence<int, count>{});
+    [&]<int... i>(std::integer_sequence<int, i...>) { (f(i), ...); }
+    (std::make_integer_sequence<int, count>{});
 }
 
 // A pack of slices: each chunk's columns are interleaved into `scratch`
-// (sample b of view v, slice i at ((v - first) slots + b + 2) packSlices + i),
+// (sample b of view v, slice i at ((v - first) slots + b + firstSampleSlot)
+// packSlices + i),
 // take one vector per landing, and go back to their sinograms.
 //
 // Down one column of the image a view's coordinate moves one way, so each
@@ -270,7 +273,7 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
     const std::ptrdiff_t slots = sliceColumnSlots(job.detectorCount);
     auto interleavedColumns = [&](std::int32_t first, std::int32_t end, auto&& move) {
         for (std::int32_t v = first; v < end; ++v) {
-            double* lanes = scratch + ((v - first) * slots + 2) * pack;
+            double* lanes = scratch + ((v - first) * slots + firstSampleSlot) * pack;
             for (std::ptrdiff_t b = 0; b < detectorCount; ++b) {
                 for (int i = 0; i < pack; ++i) {
                     move(lanes[b * pack + i],
@@ -284,7 +287,7 @@ void projectSlicesInLanes(const ProjectionJob* slices, std::int32_t count,
             double* unused = scratch + (v - first) * slots * pack;
             // Not std::fill: at -O0 its out-of-line copy is a weak symbol
             // another instruction set's object could supply.
-            for (int i = 0; i < 2 * pack; ++i) unused[i] = 0.0;
+            for (int i = 0; i < firstSampleSlot * pack; ++i) unused[i] = 0.0;
         }
         interleavedColumns(first, end,
                            [](double& lane, double* sample) { lane = sample ? *sample : 0.0; });

@@ -24,9 +24,7 @@ struct Sse2Lanes {
     // a != b per lane (true for NaN).
     static Mask differs(Real a, Real b) { return _mm_cmpneq_pd(a, b); }
     // Each lane's mask as the bits of a double: all clear or all set.
-    static void storeMask(double* out, Mask mask) {
-        _mm_storeu_pd(out, mask);
-    }
+    static void storeMask(double* out, Mask mask) { _mm_storeu_pd(out, mask); }
     // The width doubles at p where *flag's bits are set, `otherwise` where clear.
     static Real loadWhere(const double* flag, Real otherwise, const double* p) {
         const Real all = _mm_load1_pd(flag);
