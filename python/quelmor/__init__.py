@@ -150,9 +150,9 @@ def backproject(sinogram: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.Arra
     _kernel.check_job(detector_count, columns, cosines, sines, min(size, 2**62))
 
     kernel_stack = _kernel_layout(samples)
-    # Not numpy.zeros: the kernel's threads clear the images they sweep, so a
+    # Not zeroed here: the kernel's threads clear the images they sweep, so a
     # fresh page is first touched by a write (see ImageStart in parallel.h).
-    images = np.empty((kernel_stack.shape[0], size, size))
+    images = _kernel.result_array((kernel_stack.shape[0], size, size))
     _kernel.backproject_stack(kernel_stack, cosines, sines, size, interp_code, thread_count,
                               images, zero_first=True)
     # Each kernel image is column-major: its transpose indexes [row, column].
@@ -220,8 +220,8 @@ def project(image: npt.ArrayLike, cosines: npt.ArrayLike, sines: npt.ArrayLike,
 
     stack = pixels if pixels.ndim == 3 else pixels[np.newaxis]
     # Each kernel image is column-major, each kernel sinogram view-major.
-    kernel_images = np.ascontiguousarray(stack.transpose(0, 2, 1))
-    sinograms = np.zeros((stack.shape[0], cosines.size, detector_count))
+    kernel_images = _c_ordered(stack.transpose(0, 2, 1))
+    sinograms = _kernel.result_array((stack.shape[0], cosines.size, detector_count), zeroed=True)
     _kernel.project_stack(kernel_images, cosines, sines, detector_count, interp_code,
                           thread_count, sinograms)
     result = sinograms.transpose(0, 2, 1)
@@ -239,8 +239,20 @@ def _kernel_layout(samples):
     """(M, V) or (S, M, V) as (S, V, M) in C order: each view's samples contiguous."""
     _require_sinogram_dimensions(samples)
     stack = samples if samples.ndim == 3 else samples[np.newaxis]
-    # Not copied when the views are already contiguous.
-    return np.ascontiguousarray(stack.transpose(0, 2, 1))
+    return _c_ordered(stack.transpose(0, 2, 1))
+
+
+def _c_ordered(array):
+    """`array` itself when it is C-ordered, else a C-ordered copy.
+
+    Results and copies live in memory the compiled part keeps for the next
+    call: freshly mapped pages cost more than the sums for a 512 x 512 image.
+    """
+    if array.flags.c_contiguous:
+        return array
+    copy = _kernel.result_array(array.shape)
+    np.copyto(copy, array)
+    return copy
 
 
 def filter_sinogram(sinogram: npt.ArrayLike, filter: str = "ramp", cutoff: float = 1.0,
@@ -294,7 +306,7 @@ def _filtered(sinogram, filter, cutoff, spacing, threads, shifts=None):
     thread_count = _thread_count(threads)
     samples = _float64(sinogram, "sinogram")
     views = _kernel_layout(samples)
-    filtered = np.empty_like(views)
+    filtered = _kernel.result_array(views.shape)
     if shifts is not None:
         shifts = np.tile(shifts, views.shape[0])
     _kernel.filter_views(views.reshape(-1, views.shape[-1]), filtered.reshape(-1, views.shape[-1]),
@@ -432,7 +444,7 @@ def _solve(method, sinogram, theta, size, iterations, sampler, spacing, center, 
 
     kernel_stack = _kernel_layout(samples)
     slices = kernel_stack.shape[0]
-    images = np.empty((slices, size, size))
+    images = _kernel.result_array((slices, size, size))
     if x0 is not None:
         start = _float64(x0, "x0")
         if start.shape != samples.shape[:-2] + (size, size):

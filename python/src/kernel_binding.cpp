@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "quelmor/project_views.h"
 #include "quelmor/solvers.h"
 #include "quelmor/view_angles.h"
+#include "result_memory.h"
 
 namespace py = pybind11;
 
@@ -63,6 +65,28 @@ void requireValidJob(std::int64_t detectorCount, std::int64_t columns, Doubles c
         case JobProblem::nonFiniteCoefficients:
             throw py::value_error("cosines and sines must be finite");
     }
+}
+
+// A C-ordered float64 array of `shape` in memory the package reuses (see
+// result_memory.h), zeroed or as the last array there left it.
+Doubles resultArray(const std::vector<py::ssize_t>& shape, bool zeroed) {
+    std::size_t elements = 1;
+    for (const py::ssize_t extent : shape) {
+        require(extent >= 0, "array dimensions must be at least 0");
+        if (extent != 0 && elements > std::numeric_limits<std::size_t>::max() / sizeof(double) /
+                                          static_cast<std::size_t>(extent))
+            throw std::bad_alloc();
+        elements *= static_cast<std::size_t>(extent);
+    }
+    auto* block = new quelmor::python::ResultBlock(
+        quelmor::python::resultMemory().take(elements * sizeof(double)));
+    const py::capsule owner(block, [](void* released) {
+        auto* given = static_cast<quelmor::python::ResultBlock*>(released);
+        quelmor::python::resultMemory().giveBack(*given);
+        delete given;
+    });
+    if (zeroed) std::memset(block->data, 0, elements * sizeof(double));
+    return Doubles(shape, static_cast<double*>(block->data), owner);
 }
 
 // stack: (slices, columns, detector samples), each slice one column-major
@@ -253,6 +277,15 @@ PYBIND11_MODULE(_kernel, module) {
     module.def("project_stack", &projectStack, py::arg("images"), py::arg("cosines"),
                py::arg("sines"), py::arg("detector_count"), py::arg("interp_code"),
                py::arg("threads"), py::arg("sinograms").noconvert());
+    module.def("result_array", &resultArray, py::arg("shape"), py::arg("zeroed") = false,
+               "A float64 array in memory the package reuses for its results.");
+    module.def(
+        "result_memory_kept",
+        [] {
+            const auto& memory = quelmor::python::resultMemory();
+            return py::make_tuple(memory.keptBlocks(), memory.keptBytes());
+        },
+        "(blocks, bytes) of result memory kept for reuse.");
     module.def(
         "check_job", &requireValidJob, py::arg("detector_count"), py::arg("columns"),
         py::arg("cosines"), py::arg("sines"), py::arg("image_size"),
