@@ -195,16 +195,31 @@ void projectViewsInLanes(const ProjectionJob& job, std::int32_t firstView, std::
             const double* pixels = job.image + firstPixel;
             for (int r = 0; r < rows; ++r) {
                 const double pixel = pixels[r];
-                for (int i = 0; i < width; ++i) {
-                    for (int part = 0; part < parts; ++part) {
-                        const std::int32_t b = landings.index[r][part][i];
-                        if (b < 0) continue;
-                        double& sample = columns[g][i][b];
-                        if constexpr (parts == 2) {
-                            sample = sample + landings.weight[r][part][i] * pixel;
+                if constexpr (parts == 2) {
+                    // The row's weighted pixels for every view at once, and
+                    // one branch per view where both samples are on the
+                    // detector (the products as the reference rounds them).
+                    alignas(64) double products[parts][width];
+                    for (int part = 0; part < parts; ++part)
+                        Lanes::store(
+                            products[part],
+                            Lanes::mul(Lanes::load(landings.weight[r][part]), Lanes::splat(pixel)));
+                    for (int i = 0; i < width; ++i) {
+                        const std::int32_t lo = landings.index[r][0][i];
+                        const std::int32_t hi = landings.index[r][1][i];
+                        double* column = columns[g][i];
+                        if ((lo | hi) >= 0) {
+                            column[lo] = column[lo] + products[0][i];
+                            column[hi] = column[hi] + products[1][i];
                         } else {
-                            sample = sample + pixel;
+                            if (lo >= 0) column[lo] = column[lo] + products[0][i];
+                            if (hi >= 0) column[hi] = column[hi] + products[1][i];
                         }
+                    }
+                } else {
+                    for (int i = 0; i < width; ++i) {
+                        const std::int32_t b = landings.index[r][0][i];
+                        if (b >= 0) columns[g][i][b] = columns[g][i][b] + pixel;
                     }
                 }
             }
