@@ -20,8 +20,8 @@ class ResultMemory {
 public:
     // Blocks above this size are not kept; nor is anything that would make
     // the kept blocks hold more than keptBytesLimit.
-    static constexpr std::size_t largestKeptBlock = std::size_t{64} << 20;
-    static constexpr std::size_t keptBytesLimit = std::size_t{256} << 20;
+    static constexpr std::size_t largestKeptBlock = std::size_t{32} << 20;
+    static constexpr std::size_t keptBytesLimit = std::size_t{128} << 20;
     static constexpr std::size_t keptBlocksLimit = 16;
 
     // A block of at least `bytes` (at least one), 64-byte aligned; blocks of

@@ -227,4 +227,4 @@ def test_repeated_calls_reuse_the_memory_they_freed():
         quelmor.backproject(sinogram, np.cos(angles), np.sin(angles), 50)
         assert _kernel.result_memory_kept() == kept
     blocks, kept_bytes = kept
-    assert 1 <= blocks <= 16 and kept_bytes <= 256 << 20
+    assert 1 <= blocks <= 16 and kept_bytes <= 128 << 20
