@@ -52,10 +52,10 @@ struct Avx2Lanes {
     static Real select(Mask mask, Real x) { return _mm256_and_pd(mask, x); }
     static Mask allLanes() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
 
-    // Eight consecutive samples in two vectors. A position's low three
-    // mantissa bits p pick element p: vpermd takes doubles as pairs of 32-bit
-    // halves (2(p mod 4), 2(p mod 4) + 1) from each vector, and bit 2 of p
-    // chooses between them.
+    // Eight consecutive samples in two vectors. For picking (forPicking) a
+    // window holds the samples' low 32-bit halves in `low` and their high
+    // halves in `high`, each in sample order; a position's low three
+    // mantissa bits p then pick sample p with one 32-bit permute per half.
     struct Window {
         Real low, high;
     };
@@ -73,17 +73,23 @@ struct Avx2Lanes {
                 _mm256_maskload_pd(reinterpret_cast<const double*>(address + 32),
                                    _mm256_cmpeq_epi64(_mm256_and_si256(bits, highBits), highBits))};
     }
+    // The halves of samples 0-3 (low) and 4-7 (high) apart: the in-lane
+    // shuffle gives the order 0 1 4 5 2 3 6 7, the 64-bit permute restores it.
+    static Window forPicking(const Window& window) {
+        const __m256 first = _mm256_castpd_ps(window.low);
+        const __m256 second = _mm256_castpd_ps(window.high);
+        auto inOrder = [](__m256 halves) {
+            return _mm256_permute4x64_pd(_mm256_castps_pd(halves), 0xD8);
+        };
+        return {inOrder(_mm256_shuffle_ps(first, second, 0x88)),
+                inOrder(_mm256_shuffle_ps(first, second, 0xDD))};
+    }
     static Real pick(const Window& window, Real position) {
-        const __m256i bits = _mm256_castpd_si256(position);
-        const __m256i doubled = _mm256_add_epi32(bits, bits);
-        const __m256i halves = _mm256_add_epi32(_mm256_shuffle_epi32(doubled, 0xA0),
-                                                _mm256_set_epi32(1, 0, 1, 0, 1, 0, 1, 0));
-        const Real fromLow = _mm256_castsi256_pd(
-            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.low), halves));
-        const Real fromHigh = _mm256_castsi256_pd(
-            _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.high), halves));
-        return _mm256_blendv_pd(fromLow, fromHigh,
-                                _mm256_castsi256_pd(_mm256_slli_epi64(bits, 61)));
+        // p in both 32-bit halves of its lane.
+        const __m256i place = _mm256_shuffle_epi32(_mm256_castpd_si256(position), 0xA0);
+        const __m256i low = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.low), place);
+        const __m256i high = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(window.high), place);
+        return _mm256_castsi256_pd(_mm256_blend_epi32(low, high, 0xAA));
     }
     // Bit 3 of the position, moved to the sign, says which of two
     // side-by-side windows holds its sample.

@@ -36,7 +36,8 @@ namespace {
 // reads element i from address + 8i where bit i of `bits` is set, and never
 // touches the others (+0.0 there). pick(window, position) takes lane i's
 // sample from window place p mod windowSize, where p is the integer in the
-// low mantissa bits of position (an integer plus positionBias).
+// low mantissa bits of position (an integer plus positionBias), from a
+// window that forPicking(), where the lanes define it, has rearranged.
 template <class L>
 concept WindowLanes = BlockLanes<L> &&
     requires(const double* samples, std::uintptr_t address, unsigned bits, typename L::Real x,
@@ -155,6 +156,19 @@ Window risesOf(const Window& next, const Window& window) {
     return rises;
 }
 
+// A window's samples as pick() takes them: lanes may hold them in another
+// layout for picking (forPicking) than for arithmetic.
+template <WindowLanes Lanes, class Window>
+Window forPicking(const Window& window) {
+    if constexpr (requires { Lanes::forPicking(window.part[0]); }) {
+        Window picking;
+        for (int i = 0; i < static_cast<int>(std::size(window.part)); ++i)
+            picking.part[i] = Lanes::forPicking(window.part[i]);
+        return picking;
+    }
+    return window;
+}
+
 // One windowed view through a block, one window of `parts` x windowSize
 // samples per `rowsPerWindow` rows. A fixed-point estimate of each window's
 // lowest index (32 fraction bits, stepped by the rounded sine) places it; it
@@ -212,8 +226,10 @@ struct WindowedView {
         WindowedSamples<Lanes, parts> samples;
         samples.window = windowFrom(start);
         if constexpr (Sampler::readsNextSample) {
-            samples.rises = risesOf<Lanes>(windowFrom(start + 1), samples.window);
+            samples.rises =
+                forPicking<Lanes>(risesOf<Lanes>(windowFrom(start + 1), samples.window));
         }
+        samples.window = forPicking<Lanes>(samples.window);
         samples.toPosition = Lanes::splat(toWindowPosition(biasedCenterBits, start));
         return samples;
     }
