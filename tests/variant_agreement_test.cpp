@@ -536,7 +536,8 @@ TEST(VariantAgreement, StackEntryGivesEveryJobItsOwnImage) {
 TEST(VariantAgreement, LargeImageWithManyViews) {
     // Long columns and a full set of views, as a reconstruction runs them:
     // on the unit grid the views fill more than one chunk, and with pixels
-    // 2.5 detector spacings wide several, each with its wide windows.
+    // 2.5 detector spacings wide several, each with its wide windows. Then
+    // the projection of a stack of such slices.
     for (const double pixelSize : {1.0, 2.5}) {
         constexpr int views = 200;
         Scenario scenario;
@@ -563,6 +564,32 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
                 scenario,
                 [](const BackprojectionJob& job) { quelmor::accumulateViewsParallel(job, 2); });
             EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
+
+            // Nine slices of this geometry projected through the stack entry:
+            // a pack's interleaved images take megabytes (huge pages), a last
+            // slice goes alone. Slice i's image is the first one's times 2^i,
+            // so its sinogram is the first one's times 2^i, exactly.
+            Scenario projected = scenario;
+            for (double& pixel : projected.startImage) pixel = value(random);
+            projected.projections.assign(projected.projections.size(), 0.0);
+            const std::vector<double> first = referenceSinogram(projected);
+            constexpr int slices = 9;
+            std::vector<std::vector<double>> images(slices), sinograms(slices);
+            std::vector<ProjectionJob> jobs;
+            for (int i = 0; i < slices; ++i) {
+                for (double pixel : projected.startImage) images[i].push_back(std::ldexp(pixel, i));
+                sinograms[i].assign(first.size(), 0.0);
+                jobs.push_back({sinograms[i].data(), images[i].data(), projected.detectorCount,
+                                projected.cosines.data(), projected.sines.data(), views, 301,
+                                code});
+            }
+            quelmor::projectStackParallel(jobs, 1);
+            for (int i = 0; i < slices; ++i) {
+                std::vector<double> scaled;
+                for (double sample : first) scaled.push_back(std::ldexp(sample, i));
+                EXPECT_TRUE(sameBytes(sinograms[i], scaled))
+                    << "stack, slice " << i << ", code " << code << ", pixel " << pixelSize;
+            }
         }
     }
 }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "quelmor/large_memory.h"
+
 namespace quelmor {
 namespace {
 
@@ -79,16 +81,19 @@ struct ViewSplit {
     }
 };
 
-// 64-byte aligned working memory for the slice path, allocated before any sweep.
-struct AlignedDoubles {
-    struct Free {
-        void operator()(double* p) const { ::operator delete[](p, std::align_val_t{64}); }
-    };
-    std::unique_ptr<double[], Free> data;
-    explicit AlignedDoubles(std::size_t count)
-        : data(static_cast<double*>(::operator new[](
-              std::max<std::size_t>(count, 1) * sizeof(double), std::align_val_t{64}))) {}
-    double* get() const { return data.get(); }
+// Working memory for the slice path, allocated before any sweep: 64-byte
+// aligned, and in huge pages from 2 MiB on (quelmor/large_memory.h).
+class WorkingDoubles {
+public:
+    explicit WorkingDoubles(std::size_t count)
+        : block_(allocateLargeMemory(std::max<std::size_t>(count, 1) * sizeof(double))) {}
+    WorkingDoubles(const WorkingDoubles&) = delete;
+    WorkingDoubles& operator=(const WorkingDoubles&) = delete;
+    ~WorkingDoubles() { freeLargeMemory(block_); }
+    double* get() const { return static_cast<double*>(block_.data); }
+
+private:
+    LargeMemory block_;
 };
 
 bool sameGeometry(const ProjectionJob& a, const ProjectionJob& b) {
@@ -179,8 +184,8 @@ void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCo
                 pixels = std::max(pixels, pixelsOf(pack[0]));
                 scratchSize = std::max(scratchSize, chosen.sliceScratchSize(pack[0]));
             }
-            const AlignedDoubles interleaved(pixels * static_cast<std::size_t>(width));
-            const AlignedDoubles scratch(scratchSize);
+            const WorkingDoubles interleaved(pixels * static_cast<std::size_t>(width));
+            const WorkingDoubles scratch(scratchSize);
             for (std::size_t p; (p = nextPack.fetch_add(1)) < packs.size();) {
                 if (needsLanes(packs[p])) chosen.interleaveSlices(packs[p], interleaved.get());
                 projectPack(packs[p], interleaved.get(), 0, packs[p][0].viewCount, scratch.get());
@@ -189,11 +194,11 @@ void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCo
         return;
     }
     for (const auto& pack : packs) {
-        const AlignedDoubles interleaved(needsLanes(pack) ? pixelsOf(pack[0]) * width : 0);
+        const WorkingDoubles interleaved(needsLanes(pack) ? pixelsOf(pack[0]) * width : 0);
         if (needsLanes(pack)) chosen.interleaveSlices(pack, interleaved.get());
         const ViewSplit split(pack[0].viewCount, threadCount, width);
         inParallel(split.parts, [&](std::int64_t part) {
-            const AlignedDoubles scratch(needsLanes(pack) ? chosen.sliceScratchSize(pack[0]) : 0);
+            const WorkingDoubles scratch(needsLanes(pack) ? chosen.sliceScratchSize(pack[0]) : 0);
             projectPack(pack, interleaved.get(), split.start(part), split.start(part + 1),
                         scratch.get());
         });

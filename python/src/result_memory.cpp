@@ -1,40 +1,14 @@
 #include "result_memory.h"
 
-#include <sys/mman.h>
-
-#include <cstdlib>
 #include <new>
 
+#include "quelmor/large_memory.h"
+
 namespace quelmor::python {
-namespace {
-
-constexpr std::size_t hugePage = std::size_t{2} << 20;
-constexpr std::size_t cacheLine = 64;
-
-std::size_t roundedUp(std::size_t bytes, std::size_t multiple) {
-    return (bytes + multiple - 1) / multiple * multiple;
-}
-
-std::size_t alignmentFor(std::size_t bytes) { return bytes >= hugePage ? hugePage : cacheLine; }
-
-std::size_t capacityFor(std::size_t bytes) { return roundedUp(bytes, alignmentFor(bytes)); }
-
-ResultBlock allocated(std::size_t bytes) {
-    const std::size_t alignment = alignmentFor(bytes), capacity = capacityFor(bytes);
-    void* data = std::aligned_alloc(alignment, capacity);
-    if (!data) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    // Only advice: a kernel without transparent huge pages refuses it.
-    if (alignment == hugePage) madvise(data, capacity, MADV_HUGEPAGE);
-#endif
-    return {data, capacity};
-}
-
-}  // namespace
 
 ResultBlock ResultMemory::take(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
-    const std::size_t fresh = capacityFor(bytes);
+    const std::size_t fresh = largeMemoryCapacity(bytes);
     {
         const std::lock_guard locked(lock_);
         for (auto block = kept_.rbegin(); block != kept_.rend(); ++block) {
@@ -46,7 +20,7 @@ ResultBlock ResultMemory::take(std::size_t bytes) {
             }
         }
     }
-    return allocated(bytes);
+    return allocateLargeMemory(bytes);
 }
 
 void ResultMemory::giveBack(ResultBlock block) {
@@ -68,7 +42,7 @@ void ResultMemory::giveBack(ResultBlock block) {
         }
         kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(dropped));
     }
-    for (const ResultBlock& gone : released) std::free(gone.data);
+    for (const ResultBlock& gone : released) freeLargeMemory(gone);
 }
 
 std::size_t ResultMemory::keptBytes() const {

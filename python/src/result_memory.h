@@ -9,12 +9,11 @@
 #include <mutex>
 #include <vector>
 
+#include "quelmor/large_memory.h"
+
 namespace quelmor::python {
 
-struct ResultBlock {
-    void* data;
-    std::size_t capacity;  // bytes
-};
+using ResultBlock = LargeMemory;
 
 class ResultMemory {
 public:
@@ -24,9 +23,8 @@ public:
     static constexpr std::size_t keptBytesLimit = std::size_t{128} << 20;
     static constexpr std::size_t keptBlocksLimit = 16;
 
-    // A block of at least `bytes` (at least one), 64-byte aligned; blocks of
-    // 2 MiB and more are 2 MiB aligned and asked to be backed by huge pages.
-    // A kept block is reused when it is no more than a quarter larger than
+    // A block of at least `bytes` (at least one), as allocateLargeMemory
+    // gives it. A kept block is reused when it is no more than a quarter larger than
     // a fresh one would be.
     // Throws std::bad_alloc.
     ResultBlock take(std::size_t bytes);
