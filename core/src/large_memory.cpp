@@ -19,8 +19,9 @@ std::size_t alignmentOf(std::size_t capacity) {
 }  // namespace
 
 std::size_t largeMemoryCapacity(std::size_t bytes) {
-    const std::size_t multiple = alignmentOf(bytes == 0 ? 1 : bytes);
-    return ((bytes == 0 ? 1 : bytes) + multiple - 1) / multiple * multiple;
+    const std::size_t least = bytes == 0 ? 1 : bytes;
+    const std::size_t multiple = alignmentOf(least);
+    return (least + multiple - 1) / multiple * multiple;
 }
 
 LargeMemory allocateLargeMemory(std::size_t bytes) {

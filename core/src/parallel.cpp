@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <span>
 #include <thread>
@@ -86,7 +85,7 @@ struct ViewSplit {
 class WorkingDoubles {
 public:
     explicit WorkingDoubles(std::size_t count)
-        : block_(allocateLargeMemory(std::max<std::size_t>(count, 1) * sizeof(double))) {}
+        : block_(allocateLargeMemory(count * sizeof(double))) {}
     WorkingDoubles(const WorkingDoubles&) = delete;
     WorkingDoubles& operator=(const WorkingDoubles&) = delete;
     ~WorkingDoubles() { freeLargeMemory(block_); }

@@ -78,10 +78,10 @@ Doubles resultArray(const std::vector<py::ssize_t>& shape, bool zeroed) {
             throw std::bad_alloc();
         elements *= static_cast<std::size_t>(extent);
     }
-    auto* block = new quelmor::python::ResultBlock(
-        quelmor::python::resultMemory().take(elements * sizeof(double)));
+    auto* block =
+        new quelmor::LargeMemory(quelmor::python::resultMemory().take(elements * sizeof(double)));
     const py::capsule owner(block, [](void* released) {
-        auto* given = static_cast<quelmor::python::ResultBlock*>(released);
+        auto* given = static_cast<quelmor::LargeMemory*>(released);
         quelmor::python::resultMemory().giveBack(*given);
         delete given;
     });

@@ -1,19 +1,17 @@
 #include "result_memory.h"
 
-#include <new>
-
 #include "quelmor/large_memory.h"
 
 namespace quelmor::python {
 
-ResultBlock ResultMemory::take(std::size_t bytes) {
+LargeMemory ResultMemory::take(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
     const std::size_t fresh = largeMemoryCapacity(bytes);
     {
         const std::lock_guard locked(lock_);
         for (auto block = kept_.rbegin(); block != kept_.rend(); ++block) {
             if (block->capacity >= bytes && block->capacity <= fresh + fresh / 4) {
-                const ResultBlock taken = *block;
+                const LargeMemory taken = *block;
                 kept_.erase(std::next(block).base());
                 keptBytes_ -= taken.capacity;
                 return taken;
@@ -23,8 +21,8 @@ ResultBlock ResultMemory::take(std::size_t bytes) {
     return allocateLargeMemory(bytes);
 }
 
-void ResultMemory::giveBack(ResultBlock block) {
-    std::vector<ResultBlock> released;
+void ResultMemory::giveBack(LargeMemory block) {
+    std::vector<LargeMemory> released;
     {
         const std::lock_guard locked(lock_);
         if (block.capacity <= largestKeptBlock) {
@@ -42,7 +40,7 @@ void ResultMemory::giveBack(ResultBlock block) {
         }
         kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(dropped));
     }
-    for (const ResultBlock& gone : released) freeLargeMemory(gone);
+    for (const LargeMemory& gone : released) freeLargeMemory(gone);
 }
 
 std::size_t ResultMemory::keptBytes() const {

@@ -13,8 +13,6 @@
 
 namespace quelmor::python {
 
-using ResultBlock = LargeMemory;
-
 class ResultMemory {
 public:
     // Blocks above this size are not kept; nor is anything that would make
@@ -27,16 +25,16 @@ public:
     // gives it. A kept block is reused when it is no more than a quarter larger than
     // a fresh one would be.
     // Throws std::bad_alloc.
-    ResultBlock take(std::size_t bytes);
+    LargeMemory take(std::size_t bytes);
     // Keeps the block for a later take, or frees it.
-    void giveBack(ResultBlock block);
+    void giveBack(LargeMemory block);
 
     std::size_t keptBytes() const;
     std::size_t keptBlocks() const;
 
 private:
     mutable std::mutex lock_;
-    std::vector<ResultBlock> kept_;  // the most recently given back last
+    std::vector<LargeMemory> kept_;  // the most recently given back last
     std::size_t keptBytes_ = 0;
 };
 
