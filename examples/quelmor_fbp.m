@@ -6,7 +6,9 @@
 ## widths; THETA the V view angles in radians, normally over [0, pi); N the
 ## image side. The views are filtered (filter_sinogram), backprojected by
 ## Quelmor with cos (theta) / spacing and sin (theta) / spacing, and the sum
-## is scaled by pi / V. Options, as name-value pairs:
+## is scaled by pi / V. The filter, cosine and sine are Quelmor's core's
+## (through QuelmorFilter), so the image is byte for byte the Python
+## package's quelmor.fbp, on every platform. Options, as name-value pairs:
 ##
 ##   "sampler"  "linear" (default) or "nearest"
 ##   "filter"   "ramp" (default), "shepp-logan", "cosine", "hamming", "hann"
@@ -54,20 +56,12 @@ function image = quelmor_fbp (sinogram, theta, N, varargin)
   if (V > 0 && max (theta) - min (theta) > 2 * pi)
     warning ("quelmor_fbp: theta spans more than 2 pi: angles are radians (deg2rad converts degrees)");
   endif
-  spacing = options.spacing;
-  shifts = [];
-  if (! isempty (options.center) || ! isempty (options.origin))
-    center = options.center;
-    if (isempty (center))
-      center = floor (M / 2);
-    endif
-    origin = options.origin;
-    if (isempty (origin))
-      origin = floor ((N - 1) / 2);
-    endif
-    shifts = (center - floor (M / 2)) + (floor ((N - 1) / 2) - origin) * (cos (theta) - sin (theta)) / spacing;
-  endif
-  filtered = filter_sinogram (sinogram, options.filter, options.cutoff, spacing, shifts);
-  image = Quelmor (filtered, cos (theta) / spacing, sin (theta) / spacing, N,
-                   codes.(options.sampler)) * (pi / max (V, 1));
+  settings = quelmor_filter_options ("quelmor_fbp", options.filter, options.cutoff,
+                                     options.spacing, options.center, options.origin);
+  try
+    [filtered, cosines, sines] = QuelmorFilter (sinogram, theta, N, settings);
+  catch err
+    error ("quelmor_fbp: %s", regexprep (err.message, '^QuelmorFilter: ', ''));
+  end_try_catch
+  image = Quelmor (filtered, cosines, sines, N, codes.(options.sampler)) * (pi / max (V, 1));
 endfunction

@@ -1,19 +1,16 @@
 #include "quelmor/filter.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <complex>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <numbers>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "filter_transform.h"
+#include "quelmor/view_angles.h"
 
 namespace quelmor {
 namespace {
@@ -23,98 +20,46 @@ constexpr std::array<std::string_view, 5> windowNames = {"ramp", "shepp-logan", 
 
 constexpr double largestFilterShift = 1 << 20;
 
-bool smooth(std::int64_t n) {
-    for (const std::int64_t factor : {2, 3, 5, 7}) {
-        while (n % factor == 0) n /= factor;
-    }
-    return n == 1;
-}
-
-// Buffers FFTW has aligned as it likes, freed with fftw_free.
-struct FftwFree {
-    void operator()(void* memory) const { fftw_free(memory); }
-};
-using RealBuffer = std::unique_ptr<double[], FftwFree>;
-using ComplexBuffer = std::unique_ptr<fftw_complex[], FftwFree>;
-
-// A length's transforms, planned once for the process and destroyed when it
-// ends. FFTW's planner is not thread-safe, its execution with new arrays
-// is: plans are made under a lock, on buffers aligned as every fftw_malloc
-// buffer is.
-struct Plans {
-    fftw_plan forward;
-    fftw_plan backward;
-};
-
-class PlanCache {
-public:
-    PlanCache() = default;
-    PlanCache(const PlanCache&) = delete;
-    PlanCache& operator=(const PlanCache&) = delete;
-    ~PlanCache() {
-        for (const auto& [length, plans] : plans_) {
-            fftw_destroy_plan(plans.forward);
-            fftw_destroy_plan(plans.backward);
-        }
-    }
-
-    const Plans& plansFor(std::int64_t length) {
-        const std::lock_guard lock(planning_);
-        auto found = plans_.find(length);
-        if (found != plans_.end()) return found->second;
-        const RealBuffer real(fftw_alloc_real(length));
-        const ComplexBuffer spectrum(fftw_alloc_complex(length / 2 + 1));
-        const int n = static_cast<int>(length);
-        const Plans made{
-            fftw_plan_dft_r2c_1d(n, real.get(), spectrum.get(), FFTW_ESTIMATE),
-            fftw_plan_dft_c2r_1d(n, spectrum.get(), real.get(), FFTW_ESTIMATE),
-        };
-        return plans_.emplace(length, made).first->second;
-    }
-
-private:
-    std::mutex planning_;
-    std::map<std::int64_t, Plans> plans_;
-};
-
-const Plans& plansFor(std::int64_t length) {
-    static PlanCache cache;
-    return cache.plansFor(length);
-}
+double sineOf(double x) { return viewSineCosine(x).sine; }
+double cosineOf(double x) { return viewSineCosine(x).cosine; }
 
 double windowAt(FilterWindow window, double x) {
     constexpr double pi = std::numbers::pi;
     switch (window) {
         case FilterWindow::ramp: return 1.0;
-        case FilterWindow::sheppLogan: return x == 0 ? 1.0 : std::sin(pi * x / 2) / (pi * x / 2);
-        case FilterWindow::cosine: return std::cos(pi * x / 2);
-        case FilterWindow::hamming: return 0.54 + 0.46 * std::cos(pi * x);
-        case FilterWindow::hann: return 0.5 + 0.5 * std::cos(pi * x);
+        case FilterWindow::sheppLogan: return x == 0 ? 1.0 : sineOf(pi * x / 2) / (pi * x / 2);
+        case FilterWindow::cosine: return cosineOf(pi * x / 2);
+        case FilterWindow::hamming: return 0.54 + 0.46 * cosineOf(pi * x);
+        case FilterWindow::hann: return 0.5 + 0.5 * cosineOf(pi * x);
     }
     return 0.0;
 }
 
-// The filter's real spectrum on the length's bins, with FFTW's 1/length and
-// the spacing folded in: the transform of the ramp kernel out to offset
-// `extent` - 1 (real, the kernel being even) times the window.
-std::vector<double> filterSpectrum(const FilterJob& job, std::int64_t length, std::int64_t extent) {
-    const Plans& plans = plansFor(length);
-    const RealBuffer kernel(fftw_alloc_real(length));
-    const ComplexBuffer spectrum(fftw_alloc_complex(length / 2 + 1));
-    std::fill(kernel.get(), kernel.get() + length, 0.0);
+// The filter's real spectrum on the length's bins, with the backward
+// transform's factor 1/length and the spacing folded in: the transform of
+// the ramp kernel out to offset `extent` - 1 (real, the kernel being even)
+// times the window.
+std::vector<double> filterSpectrum(const FilterJob& job, const FilterTransform& transform,
+                                   std::int64_t extent) {
+    const std::int64_t length = transform.length();
+    // The kernel rides in lane 0; the other lanes carry zeros.
+    std::vector<double> kernel(length * filterLanes, 0.0);
     kernel[0] = 0.25;
     for (std::int64_t n = 1; n < extent; n += 2) {
         const double value = -1.0 / (std::numbers::pi * std::numbers::pi * double(n) * double(n));
-        kernel[n] = value;
-        kernel[length - n] = value;
+        kernel[n * filterLanes] = value;
+        kernel[(length - n) * filterLanes] = value;
     }
-    fftw_execute_dft_r2c(plans.forward, kernel.get(), spectrum.get());
-    std::vector<double> response(length / 2 + 1);
+    std::vector<double> real(transform.binCount() * filterLanes);
+    std::vector<double> imaginary(real.size()), work;
+    transform.forward(kernel.data(), real.data(), imaginary.data(), work);
+    std::vector<double> response(transform.binCount());
     for (std::int64_t k = 0; k < std::ssize(response); ++k) {
         // Bin k is k / length cycles per sample; Nyquist is 1/2.
         const double x = 2.0 * double(k) / double(length) / job.cutoff;
         response[k] =
-            x > 1 ? 0.0 : spectrum[k][0] * windowAt(job.window, x) / double(length) / job.spacing;
+            x > 1 ? 0.0
+                  : real[k * filterLanes] * windowAt(job.window, x) / double(length) / job.spacing;
     }
     return response;
 }
@@ -127,48 +72,63 @@ public:
     void prepare(double shift, std::int64_t length) {
         const double step = 2 * std::numbers::pi * shift / double(length);
         fine_.resize(fineCount);
-        for (std::int64_t r = 0; r < fineCount; ++r) fine_[r] = std::polar(1.0, step * double(r));
+        for (std::int64_t r = 0; r < fineCount; ++r) fine_[r] = viewSineCosine(step * double(r));
         coarse_.resize(length / fineCount + 1);
         for (std::int64_t q = 0; q < std::ssize(coarse_); ++q)
-            coarse_[q] = std::polar(1.0, step * double(q * fineCount));
+            coarse_[q] = viewSineCosine(step * double(q * fineCount));
     }
-    std::complex<double> at(std::int64_t k) const {
-        return coarse_[k / fineCount] * fine_[k % fineCount];
+    // (c + i s)(f + i g) = (cf - sg) + i (cg + sf), each product rounded.
+    SineCosine at(std::int64_t k) const {
+        const SineCosine& c = coarse_[k / fineCount];
+        const SineCosine& f = fine_[k % fineCount];
+        return {c.cosine * f.sine + c.sine * f.cosine, c.cosine * f.cosine - c.sine * f.sine};
     }
 
 private:
     static constexpr std::int64_t fineCount = 64;
-    std::vector<std::complex<double>> fine_, coarse_;
+    std::vector<SineCosine> fine_, coarse_;
 };
 
-void filterRange(const FilterJob& job, const std::vector<double>& response, std::int64_t length,
-                 std::int64_t first, std::int64_t end) {
-    const Plans& plans = plansFor(length);
-    const RealBuffer signal(fftw_alloc_real(length));
-    const ComplexBuffer spectrum(fftw_alloc_complex(length / 2 + 1));
+// Filters views [first, end), filterLanes at a time; a lane past `end`
+// carries zeros and is dropped.
+void filterRange(const FilterJob& job, const FilterTransform& transform,
+                 const std::vector<double>& response, std::int64_t first, std::int64_t end) {
+    const std::int64_t length = transform.length(), bins = transform.binCount();
     const std::int64_t count = job.detectorCount;
+    std::vector<double> signal(length * filterLanes), real(bins * filterLanes),
+        imaginary(bins * filterLanes), work;
     PhaseRamp shiftPhases;
-    for (std::int64_t view = first; view < end; ++view) {
-        const double* in = job.views + view * count;
-        std::copy(in, in + count, signal.get());
-        std::fill(signal.get() + count, signal.get() + length, 0.0);
-        fftw_execute_dft_r2c(plans.forward, signal.get(), spectrum.get());
-        if (job.shifts && job.shifts[view] != 0) {
-            shiftPhases.prepare(job.shifts[view], length);
-            for (std::int64_t k = 0; k < std::ssize(response); ++k) {
-                const std::complex<double> shifted =
-                    std::complex<double>(spectrum[k][0], spectrum[k][1]) * shiftPhases.at(k);
-                spectrum[k][0] = shifted.real() * response[k];
-                spectrum[k][1] = shifted.imag() * response[k];
+    for (std::int64_t batch = first; batch < end; batch += filterLanes) {
+        const int used = static_cast<int>(std::min<std::int64_t>(filterLanes, end - batch));
+        std::fill(signal.begin(), signal.end(), 0.0);
+        for (int b = 0; b < used; ++b) {
+            const double* in = job.views + (batch + b) * count;
+            for (std::int64_t i = 0; i < count; ++i) signal[i * filterLanes + b] = in[i];
+        }
+        transform.forward(signal.data(), real.data(), imaginary.data(), work);
+        for (int b = 0; b < used; ++b) {
+            const double shift = job.shifts ? job.shifts[batch + b] : 0.0;
+            if (shift == 0) {
+                for (std::int64_t k = 0; k < bins; ++k) {
+                    real[k * filterLanes + b] *= response[k];
+                    imaginary[k * filterLanes + b] *= response[k];
+                }
+                continue;
             }
-        } else {
-            for (std::int64_t k = 0; k < std::ssize(response); ++k) {
-                spectrum[k][0] *= response[k];
-                spectrum[k][1] *= response[k];
+            shiftPhases.prepare(shift, length);
+            for (std::int64_t k = 0; k < bins; ++k) {
+                const SineCosine phase = shiftPhases.at(k);
+                const double re = real[k * filterLanes + b], im = imaginary[k * filterLanes + b];
+                real[k * filterLanes + b] = (re * phase.cosine - im * phase.sine) * response[k];
+                imaginary[k * filterLanes + b] =
+                    (re * phase.sine + im * phase.cosine) * response[k];
             }
         }
-        fftw_execute_dft_c2r(plans.backward, spectrum.get(), signal.get());
-        std::copy(signal.get(), signal.get() + count, job.filtered + view * count);
+        transform.backward(real.data(), imaginary.data(), signal.data(), work);
+        for (int b = 0; b < used; ++b) {
+            double* out = job.filtered + (batch + b) * count;
+            for (std::int64_t i = 0; i < count; ++i) out[i] = signal[i * filterLanes + b];
+        }
     }
 }
 
@@ -186,8 +146,8 @@ std::optional<FilterWindow> filterWindowNamed(std::string_view name) {
 std::int64_t filterLength(std::int32_t detectorCount, double largestShift) {
     const std::int64_t reach = static_cast<std::int64_t>(std::ceil(largestShift));
     std::int64_t length =
-        std::max<std::int64_t>(1, 2 * std::int64_t{detectorCount} - 1 + 2 * reach);
-    while (!smooth(length)) ++length;
+        std::max<std::int64_t>(2, 2 * std::int64_t{detectorCount} - 1 + 2 * reach);
+    while (!filterTransformLength(length)) ++length;
     return length;
 }
 
@@ -212,19 +172,19 @@ void filterViews(const FilterJob& job, unsigned threadCount) {
     }
     // A result read up to S samples beyond the detector's ends needs the
     // kernel S offsets further out, and the transform 2 S samples longer.
-    const std::int64_t length = filterLength(job.detectorCount, largestShift);
+    const FilterTransform transform(filterLength(job.detectorCount, largestShift));
     const std::vector<double> response = filterSpectrum(
-        job, length, job.detectorCount + static_cast<std::int64_t>(std::ceil(largestShift)));
+        job, transform, job.detectorCount + static_cast<std::int64_t>(std::ceil(largestShift)));
     if (threadCount == 0) threadCount = std::max(1u, std::thread::hardware_concurrency());
     const std::int64_t parts = std::min<std::int64_t>(threadCount, job.viewCount);
     auto partStart = [&](std::int64_t part) { return part * job.viewCount / parts; };
     std::vector<std::jthread> workers;
     for (std::int64_t part = 1; part < parts; ++part) {
         workers.emplace_back([&, part] {
-            filterRange(job, response, length, partStart(part), partStart(part + 1));
+            filterRange(job, transform, response, partStart(part), partStart(part + 1));
         });
     }
-    filterRange(job, response, length, 0, partStart(1));
+    filterRange(job, transform, response, 0, partStart(1));
 }
 
 }  // namespace quelmor
