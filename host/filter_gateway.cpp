@@ -35,7 +35,7 @@ struct FilterCall {
     quelmor::FilterJob job{};
     const double* theta = nullptr;  // viewCount angles, or nullptr
     std::int32_t imageSize = 0;
-    double center = NAN, origin = NAN;
+    std::vector<double> centeredShifts;  // the shifts a center or origin gives
 };
 
 // "Option 1 (filter) must be 0 (ramp), 1 (shepp-logan), ...", from the core's list.
@@ -52,9 +52,10 @@ const char* filterChoiceMessage() {
     return message.c_str();
 }
 
-bool allFinite(const double* values, std::uint64_t count, double bound) {
+// Whether every value is finite and at most `bound` in magnitude.
+bool finiteWithin(const double* values, std::uint64_t count, double bound) {
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (!(std::fabs(values[i]) <= bound)) return false;
+        if (!(std::isfinite(values[i]) && std::fabs(values[i]) <= bound)) return false;
     }
     return true;
 }
@@ -87,16 +88,15 @@ const char* readInputs(int outputCount, int inputCount, const mxArray* const inp
     call.job.window = static_cast<quelmor::FilterWindow>(static_cast<int>(option[0]));
     call.job.cutoff = option[1];
     call.job.spacing = option[2];
-    call.center = option[3];
-    call.origin = option[4];
-    const bool centered = !std::isnan(call.center) || !std::isnan(call.origin);
+    const double center = option[3], origin = option[4];
+    const bool centered = !std::isnan(center) || !std::isnan(origin);
 
     const std::uint64_t angles = mxGetNumberOfElements(inputs[1]);
     if (angles != 0 || centered || outputCount > 1) {
         if (angles != views)
             return "Input 2 (theta) needs one angle for every column of input 1 (sinogram).";
         call.theta = mxGetPr(inputs[1]);
-        if (!allFinite(call.theta, views, INFINITY)) return "Input 2 (theta) must be finite.";
+        if (!finiteWithin(call.theta, views, HUGE_VAL)) return "Input 2 (theta) must be finite.";
     }
     if (inputCount == 5 && mxGetNumberOfElements(inputs[4]) != 0) {
         if (centered)
@@ -104,33 +104,32 @@ const char* readInputs(int outputCount, int inputCount, const mxArray* const inp
         if (mxGetNumberOfElements(inputs[4]) != views)
             return "Input 5 (shifts) needs one shift for every column of input 1 (sinogram).";
         call.job.shifts = mxGetPr(inputs[4]);
-        if (!allFinite(call.job.shifts, views, largestShift))
+        if (!finiteWithin(call.job.shifts, views, largestShift))
             return "Input 5 (shifts) must be finite and at most 2^20 samples.";
     }
     call.job.views = mxGetPr(inputs[0]);
     call.job.detectorCount = static_cast<std::int32_t>(mxGetM(inputs[0]));
     call.job.viewCount = static_cast<std::int64_t>(views);
+    if (centered) {
+        const std::int32_t detectors = call.job.detectorCount;
+        call.centeredShifts.resize(views);
+        quelmor::viewShifts(call.theta, call.job.viewCount, detectors, call.imageSize,
+                            call.job.spacing, std::isnan(center) ? detectors / 2 : center,
+                            std::isnan(origin) ? (call.imageSize - 1) / 2 : origin,
+                            call.centeredShifts.data());
+        if (!finiteWithin(call.centeredShifts.data(), views, largestShift))
+            return "The shifts that center and origin give exceed 2^20 samples.";
+        call.job.shifts = call.centeredShifts.data();
+    }
     return nullptr;
 }
 
 // Filters into `filtered` and fills the coefficients asked for; the problem,
 // or nullptr. Every object it makes is gone when it returns, so the caller
 // may raise the host's error.
-const char* filter(FilterCall call, double* filtered, double* cosines, double* sines) {
+const char* filter(FilterCall& call, double* filtered, double* cosines, double* sines) {
     try {
         const std::int64_t views = call.job.viewCount;
-        std::vector<double> shifts;
-        if (!std::isnan(call.center) || !std::isnan(call.origin)) {
-            const std::int32_t detectors = call.job.detectorCount;
-            const double center = std::isnan(call.center) ? detectors / 2 : call.center;
-            const double origin = std::isnan(call.origin) ? (call.imageSize - 1) / 2 : call.origin;
-            shifts.resize(views);
-            quelmor::viewShifts(call.theta, views, detectors, call.imageSize, call.job.spacing,
-                                center, origin, shifts.data());
-            if (!allFinite(shifts.data(), views, largestShift))
-                return "The shifts that center and origin give exceed 2^20 samples.";
-            call.job.shifts = shifts.data();
-        }
         call.job.filtered = filtered;
         quelmor::filterViews(call.job);
         if (cosines) {
@@ -146,23 +145,8 @@ const char* filter(FilterCall call, double* filtered, double* cosines, double* s
     return nullptr;
 }
 
-}  // namespace
-
-extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
-                            const mxArray* inputs[]) {
-    if (inputCount != 4 && inputCount != 5) {
-        mexErrMsgTxt("Four or five input arguments required.");
-        return;
-    }
-    if (outputCount > 3) {
-        mexErrMsgTxt("Too many output arguments.");
-        return;
-    }
-    FilterCall call;
-    if (const char* problem = readInputs(outputCount, inputCount, inputs, call)) {
-        mexErrMsgTxt(problem);
-        return;
-    }
+// Creates the results and fills them; the problem, or nullptr.
+const char* run(int outputCount, mxArray* outputs[], const mxArray* inputs[], FilterCall& call) {
     const int rows = static_cast<int>(mxGetM(inputs[0])),
               columns = static_cast<int>(mxGetN(inputs[0]));
     outputs[0] = mxCreateDoubleMatrix_700(rows, columns, mxREAL);
@@ -177,6 +161,31 @@ extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
             sines = mxGetPr(outputs[2]);
         }
     }
-    if (const char* problem = filter(call, mxGetPr(outputs[0]), cosines, sines))
-        mexErrMsgTxt(problem);
+    return filter(call, mxGetPr(outputs[0]), cosines, sines);
+}
+
+}  // namespace
+
+extern "C" void mexFunction(int outputCount, mxArray* outputs[], int inputCount,
+                            const mxArray* inputs[]) {
+    if (inputCount != 4 && inputCount != 5) {
+        mexErrMsgTxt("Four or five input arguments required.");
+        return;
+    }
+    if (outputCount > 3) {
+        mexErrMsgTxt("Too many output arguments.");
+        return;
+    }
+    const char* problem = nullptr;
+    {
+        FilterCall call;
+        try {
+            problem = readInputs(outputCount, inputCount, inputs, call);
+        } catch (const std::bad_alloc&) {
+            problem = "Not enough memory for the filter.";
+        }
+        if (!problem) problem = run(outputCount, outputs, inputs, call);
+    }
+    // Raised once every object of the call is gone: the host's error does not return.
+    if (problem) mexErrMsgTxt(problem);
 }

@@ -34,11 +34,14 @@ protected:
         ASSERT_NE(projectionModule_, nullptr) << error;
         solverModule_ = LoadedModule::open(QUELMOR_SOLVER_MODULE_PATH, error).release();
         ASSERT_NE(solverModule_, nullptr) << error;
+        filterModule_ = LoadedModule::open(QUELMOR_FILTER_MODULE_PATH, error).release();
+        ASSERT_NE(filterModule_, nullptr) << error;
     }
     static void TearDownTestSuite() {
         delete module_;
         delete projectionModule_;
         delete solverModule_;
+        delete filterModule_;
     }
 
     void TearDown() override {
@@ -86,12 +89,14 @@ protected:
     static LoadedModule* module_;
     static LoadedModule* projectionModule_;
     static LoadedModule* solverModule_;
+    static LoadedModule* filterModule_;
     std::vector<mxArray*> inputs_;
 };
 
 LoadedModule* Gateway::module_ = nullptr;
 LoadedModule* Gateway::projectionModule_ = nullptr;
 LoadedModule* Gateway::solverModule_ = nullptr;
+LoadedModule* Gateway::filterModule_ = nullptr;
 
 TEST_F(Gateway, WrongCountsAreReportedBeforeAnythingIsReadOrCreated) {
     for (int inputCount : {0, 4, 6}) {
@@ -122,9 +127,10 @@ TEST_F(Gateway, EveryCallCaseIsAnsweredAsTheTableSays) {
     for (const CallCase& expected : callCases()) {
         const LoadedModule* called = expected.module == "Quelmor"          ? module_
                                      : expected.module == "QuelmorProject" ? projectionModule_
-                                                                           : solverModule_;
-        ASSERT_TRUE(called != solverModule_ || expected.module == "QuelmorSolve")
-            << expected.module;
+                                     : expected.module == "QuelmorSolve"   ? solverModule_
+                                     : expected.module == "QuelmorFilter"  ? filterModule_
+                                                                           : nullptr;
+        ASSERT_NE(called, nullptr) << expected.module;
         const CallOutcome outcome =
             callWithMatrices(called->gateway(), expected.outputCount, expected.inputs);
         ASSERT_EQ(outcome.hostProblem, "") << expected.name;

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <random>
 
+#include "quelmor/filter.h"
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/project_views.h"
@@ -389,6 +390,137 @@ void addSolverCases(std::vector<CallCase>& cases) {
     refused("size_negative", replacing(base, 2, scalar(-3)), "Input 3 (N) must not be negative.");
 }
 
+// The filtered views of a well-formed QuelmorFilter call, made as the Python
+// package's fbp makes them: the core's shifts for a center or origin, or
+// the given shifts, then the core's filter.
+Matrix filteredSinogram(const std::vector<Matrix>& inputs) {
+    const Matrix& sinogram = inputs[0];
+    const std::vector<double>& option = inputs[3].values;
+    const auto size = static_cast<std::int32_t>(inputs[2].values[0]);
+    const auto detectors = static_cast<std::int32_t>(sinogram.rows);
+    const std::int64_t views = sinogram.columns;
+    std::vector<double> shifts;
+    if (!std::isnan(option[3]) || !std::isnan(option[4])) {
+        shifts.resize(views);
+        quelmor::viewShifts(inputs[1].values.data(), views, detectors, size, option[2],
+                            std::isnan(option[3]) ? detectors / 2 : option[3],
+                            std::isnan(option[4]) ? (size - 1) / 2 : option[4], shifts.data());
+    } else if (inputs.size() == 5 && !inputs[4].values.empty()) {
+        shifts = inputs[4].values;
+    }
+    Matrix filtered{sinogram.rows, sinogram.columns, std::vector<double>(sinogram.values.size())};
+    quelmor::FilterJob job{sinogram.values.data(), filtered.values.data(), detectors, views};
+    job.window = static_cast<quelmor::FilterWindow>(static_cast<int>(option[0]));
+    job.cutoff = option[1];
+    job.spacing = option[2];
+    job.shifts = shifts.empty() ? nullptr : shifts.data();
+    quelmor::filterViews(job, 1);
+    return filtered;
+}
+
+// QuelmorFilter's calls: each window, cutoff, spacing and shift on a small
+// sinogram, then every rejection.
+void addFilterCases(std::vector<CallCase>& cases) {
+    std::mt19937_64 random(31);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    const int views = 9, detectors = 17, size = 12;
+    Matrix sinogram{detectors, views, {}};
+    for (int i = 0; i < detectors * views; ++i) sinogram.values.push_back(unit(random) * 3);
+    std::vector<double> angles, shifts;
+    for (int v = 0; v < views; ++v) {
+        angles.push_back(v * std::numbers::pi / views);
+        shifts.push_back(unit(random) * 4);
+    }
+    const Matrix theta{1, views, angles}, none{};
+    // filter, cutoff, spacing, center, origin
+    auto options = [](std::vector<double> values) { return Matrix{1, 5, std::move(values)}; };
+    const Matrix ramp = options({0, 1, 1, notANumber, notANumber});
+    const std::vector<std::pair<std::string, std::vector<Matrix>>> accepted = {
+        {"ramp", {sinogram, theta, scalar(size), ramp}},
+        {"ramp_no_theta", {sinogram, none, scalar(0), ramp}},
+        {"shepp_logan_cutoff",
+         {sinogram, theta, scalar(size), options({1, 0.6, 1, notANumber, notANumber})}},
+        {"cosine_spacing",
+         {sinogram, none, scalar(size), options({2, 1, 0.7, notANumber, notANumber})}},
+        {"hamming_center", {sinogram, theta, scalar(size), options({3, 0.9, 1, 9.25, notANumber})}},
+        {"hann_origin_spacing",
+         {sinogram, theta, scalar(size + 0.6), options({4, 1, 1.3, notANumber, 4.5})}},
+        {"given_shifts",
+         {sinogram, none, scalar(0), options({0, 0.8, 1, notANumber, notANumber}), column(shifts)}},
+        {"empty_shifts", {sinogram, theta, scalar(size), ramp, none}},
+        {"one_view",
+         {Matrix{detectors, 1, {sinogram.values.begin(), sinogram.values.begin() + detectors}},
+          scalar(0.3), scalar(size), options({0, 1, 1, 8.5, notANumber})}},
+        {"empty_sinogram", {Matrix{0, 0, {}}, none, scalar(size), ramp}},
+    };
+    for (const auto& [name, inputs] : accepted) {
+        cases.push_back(
+            {"filter_" + name, inputs, 1, filteredSinogram(inputs), {}, "QuelmorFilter"});
+    }
+    cases.push_back({"filter_three_outputs",
+                     accepted[5].second,
+                     3,
+                     filteredSinogram(accepted[5].second),
+                     {},
+                     "QuelmorFilter"});
+
+    const std::vector<Matrix> base = accepted[0].second;
+    auto refused = [&](const std::string& name, std::vector<Matrix> inputs,
+                       const std::string& message, int outputCount = 1) {
+        cases.push_back({"filter_" + name, std::move(inputs), outputCount, std::nullopt, message,
+                         "QuelmorFilter"});
+    };
+    auto option = [&](int index, double value) {
+        Matrix changed = ramp;
+        changed.values[index] = value;
+        return replacing(base, 3, changed);
+    };
+    refused("three_inputs", {base.begin(), base.end() - 1},
+            "Four or five input arguments required.");
+    std::vector<Matrix> six = accepted[6].second;
+    six.push_back(scalar(1));
+    refused("six_inputs", six, "Four or five input arguments required.");
+    refused("four_outputs", base, "Too many output arguments.", 4);
+    refused("options_4", replacing(base, 3, Matrix{1, 4, {0, 1, 1, 0}}),
+            "Input 4 (options) must hold 5 values: filter, cutoff, spacing, center, origin.");
+    const std::string filterChoice =
+        "Option 1 (filter) must be 0 (ramp), 1 (shepp-logan), 2 (cosine), 3 (hamming) or 4 (hann).";
+    refused("filter_5", option(0, 5), filterChoice);
+    refused("filter_fraction", option(0, 1.5), filterChoice);
+    refused("filter_nan", option(0, notANumber), filterChoice);
+    const std::string cutoff =
+        "Option 2 (cutoff) must be a fraction of the Nyquist frequency in (0, 1].";
+    refused("cutoff_0", option(1, 0), cutoff);
+    refused("cutoff_above_1", option(1, 1.01), cutoff);
+    refused("spacing_negative", option(2, -1), "Option 3 (spacing) must be positive and finite.");
+    refused("origin_inf", option(4, -inf),
+            "Options 4 (center) and 5 (origin) must be finite, or NaN for their defaults.");
+    refused("size_negative", replacing(base, 2, scalar(-1)), "Input 3 (N) must not be negative.");
+    refused("size_empty", replacing(base, 2, Matrix{}), "Input 3 (N) must not be empty.");
+    refused("center_without_theta", replacing(option(3, 8), 1, none),
+            "Input 2 (theta) needs one angle for every column of input 1 (sinogram).");
+    refused("coefficients_without_theta", accepted[1].second,
+            "Input 2 (theta) needs one angle for every column of input 1 (sinogram).", 2);
+    Matrix badAngle = theta;
+    badAngle.values[2] = inf;
+    refused("theta_inf", replacing(base, 1, badAngle), "Input 2 (theta) must be finite.");
+    std::vector<Matrix> centeredShifts = option(3, 8);
+    centeredShifts.push_back(column(shifts));
+    refused("shifts_and_center", centeredShifts,
+            "Give input 5 (shifts) or options 4 (center) and 5 (origin), not both.");
+    std::vector<Matrix> shortShifts = base;
+    shortShifts.push_back(column({1, 2}));
+    refused("shifts_short", shortShifts,
+            "Input 5 (shifts) needs one shift for every column of input 1 (sinogram).");
+    std::vector<Matrix> hugeShift = base;
+    hugeShift.push_back(column(shifts));
+    hugeShift.back().values[4] = 1048577;
+    refused("shift_beyond_2_20", hugeShift,
+            "Input 5 (shifts) must be finite and at most 2^20 samples.");
+    refused("far_center", option(3, 3e6),
+            "The shifts that center and origin give exceed 2^20 samples.");
+}
+
 // Seeded random calls of every size class around the vector widths: random
 // angles or coefficients, short and fitting detectors, infinite samples (no
 // NaN inputs, so every NaN pixel is the processor's one default NaN and the
@@ -600,5 +732,6 @@ std::vector<CallCase> callCases() {
     addRandomCalls(cases, 300);
     addProjectionCases(cases);
     addSolverCases(cases);
+    addFilterCases(cases);
     return cases;
 }

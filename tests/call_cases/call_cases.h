@@ -15,7 +15,7 @@ struct CallCase {
     int outputCount = 1;
     std::optional<Matrix> result;  // the image or sinogram the call returns, or
     std::string message;           // the error it raises
-    std::string module = "Quelmor";  // or "QuelmorProject"
+    std::string module = "Quelmor";  // or "QuelmorProject", "QuelmorSolve", "QuelmorFilter"
 };
 
 // Every case: for each module, worked examples, rounding boundaries, scenes,
