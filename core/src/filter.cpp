@@ -106,7 +106,19 @@ void filterRange(const FilterJob& job, const FilterTransform& transform,
             for (std::int64_t i = 0; i < count; ++i) signal[i * filterLanes + b] = in[i];
         }
         transform.forward(signal.data(), real.data(), imaginary.data(), work);
-        for (int b = 0; b < used; ++b) {
+        bool anyShifted = false;
+        for (int b = 0; b < used; ++b)
+            anyShifted = anyShifted || (job.shifts && job.shifts[batch + b] != 0);
+        if (!anyShifted) {
+            // Every lane times the response, the lanes' loop vectorised.
+            for (std::int64_t k = 0; k < bins; ++k) {
+                for (int b = 0; b < filterLanes; ++b) {
+                    real[k * filterLanes + b] *= response[k];
+                    imaginary[k * filterLanes + b] *= response[k];
+                }
+            }
+        }
+        for (int b = 0; anyShifted && b < used; ++b) {
             const double shift = job.shifts ? job.shifts[batch + b] : 0.0;
             if (shift == 0) {
                 for (std::int64_t k = 0; k < bins; ++k) {

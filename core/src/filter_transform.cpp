@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <numbers>
 
 #include "quelmor/view_angles.h"
@@ -35,7 +36,6 @@ std::vector<int> radicesOf(std::int64_t n) {
 // A product of two complex numbers is (ac - bd) + i (ad + bc), each product
 // rounded; multiplications by 1 (k = 0, p = 0 or j k = 0 mod radix) are not made.
 struct Stage {
-    int radix;
     std::int64_t n;
     std::int64_t s;
     std::int64_t twiddleStep;  // L / n: w^t is table entry t * twiddleStep
@@ -44,106 +44,110 @@ struct Stage {
     std::int64_t length;  // L, the table's size
 };
 
-// Writes output k of a butterfly, times w^(k p).
-void twiddled(const Stage& stage, std::int64_t p, std::int64_t q, int k, const double* sumR,
-              const double* sumI, double* __restrict yr, double* __restrict yi) {
-    double* outR = yr + (q + stage.s * (stage.radix * p + k)) * lanes;
-    double* outI = yi + (q + stage.s * (stage.radix * p + k)) * lanes;
-    if (k == 0 || p == 0) {
-        for (int b = 0; b < lanes; ++b) {
-            outR[b] = sumR[b];
-            outI[b] = sumI[b];
+// Two lanes of one entry: GCC's and Clang's vector extension, each operation
+// the lanes' own IEEE operation, in the registers every x86-64 (SSE2) and
+// ARM64 processor has.
+constexpr int rowLanes = 2;
+typedef double LaneRow
+    __attribute__((vector_size(rowLanes * sizeof(double)), aligned(alignof(double))));
+LaneRow load(const double* from) {
+    LaneRow row;
+    std::memcpy(&row, from, sizeof row);
+    return row;
+}
+void store(double* to, const LaneRow& row) { std::memcpy(to, &row, sizeof row); }
+
+// The butterfly: inputs a_j at in[j * stride], outputs b_k. Radix 4 and 2
+// as their butterflies; 3, 5 and 7 as the sums written out, term j = 0 first.
+template <int radix>
+struct Butterfly {
+    double rootCos[radix], rootSin[radix];  // w_radix^t
+
+    explicit Butterfly(const Stage& stage) {
+        for (int t = 0; t < radix; ++t) {
+            rootCos[t] = stage.cosTable[t * (stage.length / radix)];
+            rootSin[t] = stage.sinTable[t * (stage.length / radix)];
         }
-        return;
     }
-    const std::int64_t t = k * p * stage.twiddleStep;
-    const double c = stage.cosTable[t], sn = stage.sinTable[t];
-    for (int b = 0; b < lanes; ++b) {
-        outR[b] = sumR[b] * c - sumI[b] * sn;
-        outI[b] = sumR[b] * sn + sumI[b] * c;
-    }
-}
 
-void radixTwo(const Stage& stage, std::int64_t p, std::int64_t q, const double* __restrict xr,
-              const double* __restrict xi, double* __restrict yr, double* __restrict yi) {
-    const std::int64_t m = stage.n / 2, s = stage.s;
-    const double* a0r = xr + (q + s * p) * lanes;
-    const double* a0i = xi + (q + s * p) * lanes;
-    const double* a1r = a0r + s * m * lanes;
-    const double* a1i = a0i + s * m * lanes;
-    double br[2][lanes], bi[2][lanes];
-    for (int b = 0; b < lanes; ++b) {
-        br[0][b] = a0r[b] + a1r[b];
-        bi[0][b] = a0i[b] + a1i[b];
-        br[1][b] = a0r[b] - a1r[b];
-        bi[1][b] = a0i[b] - a1i[b];
-    }
-    for (int k = 0; k < 2; ++k) twiddled(stage, p, q, k, br[k], bi[k], yr, yi);
-}
-
-void radixFour(const Stage& stage, std::int64_t p, std::int64_t q, const double* __restrict xr,
-               const double* __restrict xi, double* __restrict yr, double* __restrict yi) {
-    const std::int64_t m = stage.n / 4, s = stage.s;
-    const double* a0r = xr + (q + s * p) * lanes;
-    const double* a0i = xi + (q + s * p) * lanes;
-    const double* a1r = a0r + s * m * lanes;
-    const double* a1i = a0i + s * m * lanes;
-    const double* a2r = a1r + s * m * lanes;
-    const double* a2i = a1i + s * m * lanes;
-    const double* a3r = a2r + s * m * lanes;
-    const double* a3i = a2i + s * m * lanes;
-    double br[4][lanes], bi[4][lanes];
-    for (int b = 0; b < lanes; ++b) {
-        const double t0r = a0r[b] + a2r[b], t0i = a0i[b] + a2i[b];
-        const double t1r = a0r[b] - a2r[b], t1i = a0i[b] - a2i[b];
-        const double t2r = a1r[b] + a3r[b], t2i = a1i[b] + a3i[b];
-        const double t3r = a1r[b] - a3r[b], t3i = a1i[b] - a3i[b];
-        br[0][b] = t0r + t2r;
-        bi[0][b] = t0i + t2i;
-        br[2][b] = t0r - t2r;
-        bi[2][b] = t0i - t2i;
-        // w_4 = -i: b1 = t1 - i t3, b3 = t1 + i t3.
-        br[1][b] = t1r + t3i;
-        bi[1][b] = t1i - t3r;
-        br[3][b] = t1r - t3i;
-        bi[3][b] = t1i + t3r;
-    }
-    for (int k = 0; k < 4; ++k) twiddled(stage, p, q, k, br[k], bi[k], yr, yi);
-}
-
-// Radices 3, 5 and 7: the sums written out, term j = 0 first.
-void radixOdd(const Stage& stage, std::int64_t p, std::int64_t q, const double* __restrict xr,
-              const double* __restrict xi, double* __restrict yr, double* __restrict yi) {
-    const int radix = stage.radix;
-    const std::int64_t m = stage.n / radix, s = stage.s;
-    const std::int64_t rootStep = stage.length / radix;  // w_radix's table step
-    for (int k = 0; k < radix; ++k) {
-        double sumR[lanes], sumI[lanes];
-        const double* a0r = xr + (q + s * p) * lanes;
-        const double* a0i = xi + (q + s * p) * lanes;
-        for (int b = 0; b < lanes; ++b) {
-            sumR[b] = a0r[b];
-            sumI[b] = a0i[b];
+    void operator()(const double* inR, const double* inI, std::int64_t stride, LaneRow* br,
+                    LaneRow* bi) const {
+        LaneRow ar[radix], ai[radix];
+        for (int j = 0; j < radix; ++j) {
+            ar[j] = load(inR + j * stride);
+            ai[j] = load(inI + j * stride);
         }
-        for (int j = 1; j < radix; ++j) {
-            const double* ar = xr + (q + s * (p + j * m)) * lanes;
-            const double* ai = xi + (q + s * (p + j * m)) * lanes;
-            const int power = (j * k) % radix;
-            if (power == 0) {
-                for (int b = 0; b < lanes; ++b) {
-                    sumR[b] += ar[b];
-                    sumI[b] += ai[b];
+        if constexpr (radix == 4) {
+            const LaneRow t0r = ar[0] + ar[2], t0i = ai[0] + ai[2];
+            const LaneRow t1r = ar[0] - ar[2], t1i = ai[0] - ai[2];
+            const LaneRow t2r = ar[1] + ar[3], t2i = ai[1] + ai[3];
+            const LaneRow t3r = ar[1] - ar[3], t3i = ai[1] - ai[3];
+            br[0] = t0r + t2r;
+            bi[0] = t0i + t2i;
+            br[2] = t0r - t2r;
+            bi[2] = t0i - t2i;
+            // w_4 = -i: b1 = t1 - i t3, b3 = t1 + i t3.
+            br[1] = t1r + t3i;
+            bi[1] = t1i - t3r;
+            br[3] = t1r - t3i;
+            bi[3] = t1i + t3r;
+        } else if constexpr (radix == 2) {
+            br[0] = ar[0] + ar[1];
+            bi[0] = ai[0] + ai[1];
+            br[1] = ar[0] - ar[1];
+            bi[1] = ai[0] - ai[1];
+        } else {
+            for (int k = 0; k < radix; ++k) {
+                LaneRow sumR = ar[0], sumI = ai[0];
+                for (int j = 1; j < radix; ++j) {
+                    const int power = (j * k) % radix;
+                    if (power == 0) {
+                        sumR += ar[j];
+                        sumI += ai[j];
+                    } else {
+                        sumR += ar[j] * rootCos[power] - ai[j] * rootSin[power];
+                        sumI += ar[j] * rootSin[power] + ai[j] * rootCos[power];
+                    }
                 }
-                continue;
-            }
-            const double c = stage.cosTable[power * rootStep];
-            const double sn = stage.sinTable[power * rootStep];
-            for (int b = 0; b < lanes; ++b) {
-                sumR[b] += ar[b] * c - ai[b] * sn;
-                sumI[b] += ar[b] * sn + ai[b] * c;
+                br[k] = sumR;
+                bi[k] = sumI;
             }
         }
-        twiddled(stage, p, q, k, sumR, sumI, yr, yi);
+    }
+};
+
+// One stage, every butterfly, two lanes at a time.
+template <int radix>
+void runStage(const Stage& stage, const double* xr, const double* xi, double* yr, double* yi) {
+    const std::int64_t m = stage.n / radix, s = stage.s;
+    const std::int64_t inStride = s * m * lanes, outStride = s * lanes;
+    const Butterfly<radix> butterfly(stage);
+    for (std::int64_t p = 0; p < m; ++p) {
+        double c[radix], sn[radix];
+        for (int k = 0; k < radix; ++k) {
+            c[k] = stage.cosTable[k * p * stage.twiddleStep];
+            sn[k] = stage.sinTable[k * p * stage.twiddleStep];
+        }
+        for (std::int64_t q = 0; q < s; ++q) {
+            for (int b = 0; b < lanes; b += rowLanes) {
+                LaneRow br[radix], bi[radix];
+                butterfly(xr + (q + s * p) * lanes + b, xi + (q + s * p) * lanes + b, inStride, br,
+                          bi);
+                double* outR = yr + (q + s * radix * p) * lanes + b;
+                double* outI = yi + (q + s * radix * p) * lanes + b;
+                store(outR, br[0]);
+                store(outI, bi[0]);
+                for (int k = 1; k < radix; ++k) {
+                    if (p == 0) {
+                        store(outR + k * outStride, br[k]);
+                        store(outI + k * outStride, bi[k]);
+                    } else {
+                        store(outR + k * outStride, br[k] * c[k] - bi[k] * sn[k]);
+                        store(outI + k * outStride, br[k] * sn[k] + bi[k] * c[k]);
+                    }
+                }
+            }
+        }
     }
 }
 
@@ -174,18 +178,13 @@ void FilterTransform::complexForward(double* re, double* im, double* re2, double
     std::int64_t s = 1;
     for (const int radix : radices_) {
         const std::int64_t n = half_ / s;
-        const Stage stage{radix,  n, s, length_ / n, twiddleCos_.data(), twiddleSin_.data(),
-                          length_};
-        for (std::int64_t p = 0; p < n / radix; ++p) {
-            for (std::int64_t q = 0; q < s; ++q) {
-                if (radix == 4) {
-                    radixFour(stage, p, q, xr, xi, yr, yi);
-                } else if (radix == 2) {
-                    radixTwo(stage, p, q, xr, xi, yr, yi);
-                } else {
-                    radixOdd(stage, p, q, xr, xi, yr, yi);
-                }
-            }
+        const Stage stage{n, s, length_ / n, twiddleCos_.data(), twiddleSin_.data(), length_};
+        switch (radix) {
+            case 4: runStage<4>(stage, xr, xi, yr, yi); break;
+            case 2: runStage<2>(stage, xr, xi, yr, yi); break;
+            case 3: runStage<3>(stage, xr, xi, yr, yi); break;
+            case 5: runStage<5>(stage, xr, xi, yr, yi); break;
+            default: runStage<7>(stage, xr, xi, yr, yi); break;
         }
         std::swap(xr, yr);
         std::swap(xi, yi);
@@ -214,16 +213,15 @@ void FilterTransform::forward(const double* signal, double* real, double* imagin
     }
     complexForward(zr, zi, zi + h * lanes, zi + 2 * h * lanes);
     for (std::int64_t k = 0; k <= h; ++k) {
-        const double* ar = zr + (k % h) * lanes;
-        const double* ai = zi + (k % h) * lanes;
-        const double* cr = zr + ((h - k) % h) * lanes;
-        const double* ci = zi + ((h - k) % h) * lanes;
+        const std::int64_t at = k == h ? 0 : k, mirror = k == 0 ? 0 : h - k;
         const double wc = twiddleCos_[k], ws = twiddleSin_[k];
-        for (int b = 0; b < lanes; ++b) {
-            const double er = ar[b] + cr[b], ei = ai[b] - ci[b];
-            const double orr = ai[b] + ci[b], oi = cr[b] - ar[b];
-            real[k * lanes + b] = (er + (orr * wc - oi * ws)) * 0.5;
-            imaginary[k * lanes + b] = (ei + (orr * ws + oi * wc)) * 0.5;
+        for (int b = 0; b < lanes; b += rowLanes) {
+            const LaneRow ar = load(zr + at * lanes + b), ai = load(zi + at * lanes + b);
+            const LaneRow cr = load(zr + mirror * lanes + b), ci = load(zi + mirror * lanes + b);
+            const LaneRow er = ar + cr, ei = ai - ci;
+            const LaneRow orr = ai + ci, oi = cr - ar;
+            store(real + k * lanes + b, (er + (orr * wc - oi * ws)) * 0.5);
+            store(imaginary + k * lanes + b, (ei + (orr * ws + oi * wc)) * 0.5);
         }
     }
 }
@@ -241,17 +239,19 @@ void FilterTransform::backward(const double* real, const double* imaginary, doub
     // read as zeros (a shifted view's phase leaves some at L/2).
     const double zeros[lanes] = {};
     for (std::int64_t k = 0; k < h; ++k) {
-        const double* ar = real + k * lanes;
-        const double* ai = k == 0 ? zeros : imaginary + k * lanes;
-        const double* cr = real + (h - k) * lanes;
-        const double* ci = k == 0 ? zeros : imaginary + (h - k) * lanes;
+        const double* realRow = real + k * lanes;
+        const double* imaginaryRow = k == 0 ? zeros : imaginary + k * lanes;
+        const double* mirrorReal = real + (h - k) * lanes;
+        const double* mirrorImaginary = k == 0 ? zeros : imaginary + (h - k) * lanes;
         const double wc = twiddleCos_[k], ws = twiddleSin_[k];
-        for (int b = 0; b < lanes; ++b) {
-            const double er = ar[b] + cr[b], ei = ai[b] - ci[b];
-            const double dr = ar[b] - cr[b], di = ai[b] + ci[b];
-            const double orr = dr * wc + di * ws, oi = di * wc - dr * ws;
-            zr[k * lanes + b] = er - oi;
-            zi[k * lanes + b] = -(ei + orr);  // conjugated for the forward transform
+        for (int b = 0; b < lanes; b += rowLanes) {
+            const LaneRow ar = load(realRow + b), ai = load(imaginaryRow + b);
+            const LaneRow cr = load(mirrorReal + b), ci = load(mirrorImaginary + b);
+            const LaneRow er = ar + cr, ei = ai - ci;
+            const LaneRow dr = ar - cr, di = ai + ci;
+            const LaneRow orr = dr * wc + di * ws, oi = di * wc - dr * ws;
+            store(zr + k * lanes + b, er - oi);
+            store(zi + k * lanes + b, -(ei + orr));  // conjugated for the forward transform
         }
     }
     complexForward(zr, zi, zi + h * lanes, zi + 2 * h * lanes);

@@ -26,6 +26,8 @@ print('dist: the wheel installs and runs')")
 HOME=$scratch/home octave-cli --norc --no-gui --eval "pkg install -local '$out/quelmor-$version.tar.gz';
   pkg load quelmor; assert (! isempty (strfind (help ('Quelmor'), 'Quelmor $version')));
   assert (! isempty (strfind (help ('QuelmorProject'), 'QuelmorProject $version')));
+  assert (! isempty (strfind (help ('QuelmorFilter'), 'QuelmorFilter $version')));
+  assert (isequal (size (quelmor_fbp (ones (11, 4), (0:3) * pi / 4, 5, 'center', 5.5)), [5 5]));
   printf ('module folder: %s\n', fileparts (which ('Quelmor')))" >"$scratch/pkg.log" 2>&1 ||
   { cat "$scratch/pkg.log" >&2; exit 1; }
 package_dir=$(sed -n 's/^module folder: //p' "$scratch/pkg.log")

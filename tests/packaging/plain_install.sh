@@ -28,8 +28,10 @@ octave-cli --norc --no-gui --eval "addpath('$installed'); help Quelmor" >"$dir/h
   grep -q 'image = Quelmor(projections, cosines, sines, N, interpCode)' "$dir/help.txt" &&
   grep -q 'multiply by pi / V' "$dir/help.txt" &&
   grep -qx "  Quelmor $version" "$dir/help.txt" || { cat "$dir/help.txt" >&2; exit 1; }
-octave-cli --norc --no-gui --eval "addpath('$installed'); help QuelmorProject" 2>&1 |
-  grep -qx "  QuelmorProject $version" || { echo "plain build: help QuelmorProject is missing" >&2; exit 1; }
+for module in QuelmorProject QuelmorSolve QuelmorFilter; do
+  octave-cli --norc --no-gui --eval "addpath('$installed'); help $module" 2>&1 |
+    grep -qx "  $module $version" || { echo "plain build: help $module is missing" >&2; exit 1; }
+done
 echo "plain build: Octave's help Quelmor prints the installed help text"
 /usr/bin/python3 - "$installed" >"$dir/snippet.m" <<'PY'
 import re, sys
