@@ -1,6 +1,6 @@
 # A cross build's suites, each program run under CMAKE_CROSSCOMPILING_EMULATOR:
 # Wine for the Windows modules (tests/windows/wine_run.sh), the i686 runner for
-# the 32-bit Linux one (natively or under qemu). The kernel suites, misaligned
+# the 32-bit Linux one (natively or under qemu). The kernel and filter suites, misaligned
 # stacks (64-bit Windows), crafted matrix files and every shared call vector
 # answered exactly as the Linux build (QUELMOR_LINUX_BUILD) answers it, and the
 # checks that only read files (the DLL's headers). Windows programs are linked
@@ -42,10 +42,11 @@ set(INSTALL_GTEST OFF)
 set(BUILD_GMOCK OFF)
 add_subdirectory(${QUELMOR_GOOGLETEST_SOURCES} ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 set(crossTests)
-foreach(test kernel_contract_test variant_agreement_test floating_point_mode_test)
+foreach(test kernel_contract_test variant_agreement_test floating_point_mode_test filter_test)
   add_executable(${test} ${test}.cpp)
-  target_link_libraries(${test} PRIVATE gtest_main quelmor_parallel)
-  target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
+  target_link_libraries(${test} PRIVATE gtest_main quelmor_parallel quelmor_filter)
+  target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support
+                                             ${PROJECT_SOURCE_DIR}/core/src)
   if(WIN32)
     target_link_options(${test} PRIVATE -static)
   endif()
