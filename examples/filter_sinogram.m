@@ -14,9 +14,9 @@
 ##   "hamming"      0.54 + 0.46 cos (pi x)
 ##   "hann"         0.5 + 0.5 cos (pi x)
 ##
-## Views are zero-padded to the smallest even length of at least 2M - 1 whose
-## only factors are 2, 3, 5 and 7, so nothing wraps around from one end of the
-## detector to the other. SHIFTS, one per view in samples, moves each
+## Views are zero-padded to an even length of at least 2M - 1 whose only
+## factors are 2, 3, 5 and 7 (the cheapest to transform, by fixed costs), so
+## nothing wraps around from one end of the detector to the other. SHIFTS, one per view in samples, moves each
 ## filtered view: its sample b becomes the filtered signal at b + SHIFTS(v),
 ## band-limited between samples. The filter is Quelmor's core's, through the
 ## QuelmorFilter module: the same bytes as the Python package's

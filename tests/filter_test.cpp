@@ -93,12 +93,17 @@ TEST(FilterTransform, EachLaneIsItsOwnWhateverItsNeighbours) {
     }
 }
 
-TEST(FilterTransform, LengthsAreEvenWithNoFactorAboveSeven) {
+// Lengths worked by hand from the stage costs (4: 19, 2: 9, 3: 18, 5: 39,
+// 7: 100 per point of the half length).
+TEST(FilterTransform, LengthsAreTheCheapestEvenOnesWithNoFactorAboveSeven) {
     EXPECT_EQ(quelmor::filterLength(1), 2);
     EXPECT_EQ(quelmor::filterLength(2), 4);
-    EXPECT_EQ(quelmor::filterLength(6), 12);       // 11 -> 12
-    EXPECT_EQ(quelmor::filterLength(12), 24);      // 23 -> 24, not 22 = 2 x 11
-    EXPECT_EQ(quelmor::filterLength(50), 100);     // 99 = 9 x 11 -> 100
+    EXPECT_EQ(quelmor::filterLength(6), 12);   // 11 -> 12
+    EXPECT_EQ(quelmor::filterLength(12), 24);  // 23 -> 24, not 22 = 2 x 11
+    // 99: 108 (54 x (9 + 3 x 18) = 3402) before 100 (50 x 87 = 4350) and 128 (3648).
+    EXPECT_EQ(quelmor::filterLength(50), 108);
+    // 1459: 1536 (768 x 94) before 1470 (735 x 257, two radix-7 stages) and 1500.
+    EXPECT_EQ(quelmor::filterLength(730), 1536);
     EXPECT_EQ(quelmor::filterLength(3, 2.5), 12);  // 5 + 2 x 3 = 11 -> 12
     for (const std::int64_t length : {0, 1, 3, 9, 22, 26, 34}) {
         EXPECT_FALSE(quelmor::filterTransformLength(length)) << length;

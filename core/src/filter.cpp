@@ -157,10 +157,7 @@ std::optional<FilterWindow> filterWindowNamed(std::string_view name) {
 
 std::int64_t filterLength(std::int32_t detectorCount, double largestShift) {
     const std::int64_t reach = static_cast<std::int64_t>(std::ceil(largestShift));
-    std::int64_t length =
-        std::max<std::int64_t>(2, 2 * std::int64_t{detectorCount} - 1 + 2 * reach);
-    while (!filterTransformLength(length)) ++length;
-    return length;
+    return cheapestFilterTransformLength(2 * std::int64_t{detectorCount} - 1 + 2 * reach);
 }
 
 void filterViews(const FilterJob& job, unsigned threadCount) {

@@ -18,6 +18,10 @@ inline constexpr int filterLanes = 8;
 // Whether length is even and has no prime factor above 7.
 bool filterTransformLength(std::int64_t length);
 
+// The cheapest such length of at least `least` (from least to 2 least, by
+// the fixed cost of each stage, filter_transform.cpp; the shorter of equals).
+std::int64_t cheapestFilterTransformLength(std::int64_t least);
+
 class FilterTransform {
 public:
     // length: filterTransformLength(length) holds.

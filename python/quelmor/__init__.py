@@ -271,10 +271,11 @@ def filter_sinogram(sinogram: npt.ArrayLike, filter: str = "ramp", cutoff: float
         "hamming"      0.54 + 0.46 cos(pi x)
         "hann"         0.5 + 0.5 cos(pi x)
 
-    Views are zero-padded to the smallest length of at least 2M - 1 whose
-    only factors are 2, 3, 5 and 7, so nothing wraps around from one end of
-    the detector to the other. The core filters the views with FFTW, with
-    the GIL released.
+    Views are zero-padded to an even length of at least 2M - 1 whose only
+    factors are 2, 3, 5 and 7 (the cheapest to transform, by fixed costs), so
+    nothing wraps around from one end of the detector to the other. The core
+    filters the views on a transform of its own, the same bytes on every
+    processor and platform, with the GIL released.
 
     Parameters
     ----------

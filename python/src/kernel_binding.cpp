@@ -304,6 +304,10 @@ PYBIND11_MODULE(_kernel, module) {
                py::arg("window"), py::arg("cutoff"), py::arg("spacing"), py::arg("threads"),
                py::arg("shifts") = py::none());
     module.def(
+        "filter_length",
+        [](std::int32_t detectorCount) { return quelmor::filterLength(detectorCount); },
+        py::arg("detector_count"), "The filter's transform length for views of that many samples.");
+    module.def(
         "filter_names",
         [] {
             std::vector<std::string> names;

@@ -43,23 +43,14 @@ WINDOWS = {
 }
 
 
-def smooth_length(detectors):
-    """The smallest even 2^a 3^b 5^c 7^d >= 2M - 1, by brute force."""
-    def smooth(n):
-        for factor in (2, 3, 5, 7):
-            while n % factor == 0:
-                n //= factor
-        return n == 1
-    return next(n for n in range(max(2, 2 * detectors - 1), 4 * detectors + 8)
-                if n % 2 == 0 and smooth(n))
-
-
 @pytest.mark.parametrize("window", sorted(WINDOWS))
 @pytest.mark.parametrize("detectors, cutoff", [(1, 1.0), (37, 1.0), (37, 0.3), (100, 0.75)])
 def test_each_window_is_its_definition_on_the_ramps_spectrum(window, detectors, cutoff):
     random = np.random.default_rng(detectors)
     sinogram = random.uniform(-1, 1, (detectors, 4))
-    length = smooth_length(detectors)
+    # The core's transform length: even, 2-3-5-7, at least 2M - 1 (core/README.md).
+    length = quelmor._kernel.filter_length(detectors)
+    assert length % 2 == 0 and 2 * detectors - 1 <= length <= 4 * detectors
     offsets = np.arange(length)
     kernel = ramp_kernel(np.minimum(offsets, length - offsets)) * (
         np.minimum(offsets, length - offsets) < detectors)

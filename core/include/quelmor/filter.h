@@ -22,10 +22,11 @@ std::span<const std::string_view> filterWindowNames();
 std::optional<FilterWindow> filterWindowNamed(std::string_view name);
 
 // The transform length for views of `detectorCount` samples shifted by up
-// to `largestShift` samples: the smallest number of at least
-// 2 detectorCount - 1 + 2 ceil(largestShift) whose only factors are 2, 3, 5
-// and 7, so that the transform's circular convolution is the linear one
-// wherever the result is read.
+// to `largestShift` samples: an even number of at least
+// 2 detectorCount - 1 + 2 ceil(largestShift), so that the transform's
+// circular convolution is the linear one wherever the result is read, whose
+// only factors are 2, 3, 5 and 7, the cheapest of those up to twice that by
+// a fixed cost per factor (core/README.md, "The projection filter").
 std::int64_t filterLength(std::int32_t detectorCount, double largestShift = 0);
 
 struct FilterJob {
