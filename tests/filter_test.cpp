@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -89,6 +90,33 @@ TEST(FilterTransform, EachLaneIsItsOwnWhateverItsNeighbours) {
             ASSERT_EQ(std::bit_cast<std::uint64_t>(alone[n * filterLanes + 3]),
                       std::bit_cast<std::uint64_t>(shuffled[n * filterLanes + 6]))
                 << length << " " << n;
+        }
+    }
+}
+
+// Threads share the views of one call; the Concurrency name puts this case
+// in the thread sanitizer's run too.
+TEST(FilterConcurrency, EveryThreadCountGivesTheSameBytes) {
+    const std::int32_t detectors = 45;
+    const std::int64_t views = 21;  // not a whole number of eight-view batches
+    const auto sinogram = randomLanes(detectors * views / filterLanes + 1, 9);
+    std::vector<double> shifts(views);
+    for (std::int64_t v = 0; v < views; ++v) shifts[v] = v % 3 == 0 ? 0.0 : 0.37 * double(v) - 3;
+    for (const double* viewShifts : std::initializer_list<const double*>{nullptr, shifts.data()}) {
+        std::vector<double> alone(detectors * views);
+        quelmor::FilterJob job{sinogram.data(), alone.data(), detectors, views};
+        job.window = quelmor::FilterWindow::hann;
+        job.shifts = viewShifts;
+        quelmor::filterViews(job, 1);
+        for (const unsigned threads : {2u, 3u, 8u, 40u}) {
+            std::vector<double> shared(alone.size());
+            job.filtered = shared.data();
+            quelmor::filterViews(job, threads);
+            for (std::size_t i = 0; i < alone.size(); ++i) {
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(alone[i]),
+                          std::bit_cast<std::uint64_t>(shared[i]))
+                    << threads << " threads, sample " << i;
+            }
         }
     }
 }
