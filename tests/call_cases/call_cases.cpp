@@ -390,9 +390,8 @@ void addSolverCases(std::vector<CallCase>& cases) {
     refused("size_negative", replacing(base, 2, scalar(-3)), "Input 3 (N) must not be negative.");
 }
 
-// The filtered views of a well-formed QuelmorFilter call, made as the Python
-// package's fbp makes them: the core's shifts for a center or origin, or
-// the given shifts, then the core's filter.
+}  // namespace
+
 Matrix filteredSinogram(const std::vector<Matrix>& inputs) {
     const Matrix& sinogram = inputs[0];
     const std::vector<double>& option = inputs[3].values;
@@ -417,6 +416,8 @@ Matrix filteredSinogram(const std::vector<Matrix>& inputs) {
     quelmor::filterViews(job, 1);
     return filtered;
 }
+
+namespace {
 
 // QuelmorFilter's calls: each window, cutoff, spacing and shift on a small
 // sinogram, then every rejection.

@@ -18,6 +18,11 @@ struct CallCase {
     std::string module = "Quelmor";  // or "QuelmorProject", "QuelmorSolve", "QuelmorFilter"
 };
 
+// The filtered views of a well-formed QuelmorFilter call, made as the Python
+// package's fbp makes them: the core's shifts for a center or origin, or
+// the given shifts, then the core's filter.
+Matrix filteredSinogram(const std::vector<Matrix>& inputs);
+
 // Every case: for each module, worked examples, rounding boundaries, scenes,
 // argument handling and every rejection, then seeded random calls.
 std::vector<CallCase> callCases();
