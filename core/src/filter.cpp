@@ -106,25 +106,24 @@ void filterRange(const FilterJob& job, const FilterTransform& transform,
             for (std::int64_t i = 0; i < count; ++i) signal[i * filterLanes + b] = in[i];
         }
         transform.forward(signal.data(), real.data(), imaginary.data(), work);
-        bool anyShifted = false;
-        for (int b = 0; b < used; ++b)
-            anyShifted = anyShifted || (job.shifts && job.shifts[batch + b] != 0);
-        if (!anyShifted) {
-            // Every lane times the response, the lanes' loop vectorised.
+        // Lanes [first, end) times the response.
+        auto timesResponse = [&](int first, int end) {
             for (std::int64_t k = 0; k < bins; ++k) {
-                for (int b = 0; b < filterLanes; ++b) {
+                for (int b = first; b < end; ++b) {
                     real[k * filterLanes + b] *= response[k];
                     imaginary[k * filterLanes + b] *= response[k];
                 }
             }
-        }
+        };
+        bool anyShifted = false;
+        for (int b = 0; b < used; ++b)
+            anyShifted = anyShifted || (job.shifts && job.shifts[batch + b] != 0);
+        // Unshifted, every lane at once: the lanes' loop vectorises.
+        if (!anyShifted) timesResponse(0, filterLanes);
         for (int b = 0; anyShifted && b < used; ++b) {
-            const double shift = job.shifts ? job.shifts[batch + b] : 0.0;
+            const double shift = job.shifts[batch + b];
             if (shift == 0) {
-                for (std::int64_t k = 0; k < bins; ++k) {
-                    real[k * filterLanes + b] *= response[k];
-                    imaginary[k * filterLanes + b] *= response[k];
-                }
+                timesResponse(b, b + 1);
                 continue;
             }
             shiftPhases.prepare(shift, length);
