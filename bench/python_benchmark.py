@@ -7,7 +7,8 @@ One run prints: a 512^2 x 360 slice through quelmor.backproject on one thread
 and the same variant's sweep in bench/sweep_benchmark (the Python call's
 overhead is the ratio of the two), then a stack of 64 slices at side 256 on
 1 and 2 threads beside the C++ threaded entry's scaling, with the processor
-model and kernel variant; then filtered backprojection as users run it (one
+model and kernel variant; a 4096^2 image from 90 views beside 512^2 from 360,
+a fresh process's first call and later calls; then filtered backprojection as users run it (one
 1024^2 slice from 1800 views, 16 slices of 512^2 from 180): the core's
 filter and NumPy's FFT ramp filter (padded to a power of two) against the
 backprojection on one thread, and fbp against backproject on every core;
@@ -87,6 +88,7 @@ def main():
         cpp = float(np.median(rounds["cpp"][sampler]))
         print(f"  {sampler:8s} quelmor.backproject {through_python:6.3f} | sweep_benchmark "
               f"{variant} {cpp:6.3f} | Python / C++ {through_python / cpp:5.3f}")
+    big_images()
     print(f"stack of 64 slices at side 256, {VIEWS} views (Gup/s), and sweep_benchmark's "
           "threaded entry on one slice, to show how far this machine's cores scale:")
     cpp_one, cpp_two = (cpp_rates(build, f"threads{threads}", 256) for threads in (1, 2))
@@ -98,6 +100,48 @@ def main():
     projection_beside_backprojection()
     filtered_backprojection()
     solvers()
+
+
+FIRST_CALL = """
+import sys, time, numpy as np, quelmor
+side, views, sampler = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+angles = np.arange(views) * np.pi / views
+sinogram = np.zeros((quelmor.covering_detector_count(side), views), order="F")
+started = time.perf_counter()
+quelmor.backproject(sinogram, np.cos(angles), np.sin(angles), side, sampler, 1)
+print(time.perf_counter() - started)
+"""
+
+
+def big_images():
+    """4096^2 from 90 views beside 512^2 from 360: a fresh process's first call (median of 3
+    processes), whose result memory is new to the process, and later calls, which reuse the
+    package's memory (medians of 7 alternating rounds)."""
+    print(f"a big image beside 512^2 from {VIEWS} views, one thread (Gup/s; share of the 512^2 "
+          "later calls' rate):")
+    works = {512: VIEWS, 4096: 90}
+    for sampler in ("nearest", "linear"):
+        first, later, calls = {}, {side: [] for side in works}, {}
+        for side, views in works.items():
+            first[side] = float(np.median([float(subprocess.run(
+                [sys.executable, "-c", FIRST_CALL, str(side), str(views), sampler], check=True,
+                capture_output=True, text=True).stdout) for _ in range(3)]))
+            sinogram, cosines, sines = scene(side)
+            sinogram, cosines, sines = sinogram[:, :views], cosines[:views], sines[:views]
+            calls[side] = lambda s=sinogram, c=cosines, n=sines, side=side: quelmor.backproject(
+                s, c, n, side, sampler, 1)
+            calls[side]()
+        for _ in range(ROUNDS):
+            for side in works:
+                later[side].extend(run_seconds(calls[side], 1))
+        rate = {side: {"first": side * side * views / first[side] / 1e9,
+                       "later": side * side * views / float(np.median(later[side])) / 1e9}
+                for side, views in works.items()}
+        steady = rate[512]["later"]
+        print(f"  {sampler:8s} 4096^2 x 90: first call {rate[4096]['first']:6.3f} "
+              f"({rate[4096]['first'] / steady:4.2f}), later calls {rate[4096]['later']:6.3f} "
+              f"({rate[4096]['later'] / steady:4.2f}) | 512^2 x {VIEWS}: later calls {steady:6.3f}, "
+              f"first call {rate[512]['first']:6.3f}")
 
 
 def projection_beside_backprojection():
