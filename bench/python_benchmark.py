@@ -140,8 +140,8 @@ def big_images():
         steady = rate[512]["later"]
         print(f"  {sampler:8s} 4096^2 x 90: first call {rate[4096]['first']:6.3f} "
               f"({rate[4096]['first'] / steady:4.2f}), later calls {rate[4096]['later']:6.3f} "
-              f"({rate[4096]['later'] / steady:4.2f}) | 512^2 x {VIEWS}: later calls {steady:6.3f}, "
-              f"first call {rate[512]['first']:6.3f}")
+              f"({rate[4096]['later'] / steady:4.2f}) | 512^2 x {VIEWS}: later calls "
+              f"{steady:6.3f}, first call {rate[512]['first']:6.3f}")
 
 
 def projection_beside_backprojection():
