@@ -8,11 +8,11 @@ and the same variant's sweep in bench/sweep_benchmark (the Python call's
 overhead is the ratio of the two), then a stack of 64 slices at side 256 on
 1 and 2 threads beside the C++ threaded entry's scaling, with the processor
 model and kernel variant; a 4096^2 image from 90 views beside 512^2 from 360,
-a fresh process's first call and later calls; then filtered backprojection as users run it (one
-1024^2 slice from 1800 views, 16 slices of 512^2 from 180): the core's
-filter and NumPy's FFT ramp filter (padded to a power of two) against the
-backprojection on one thread, and fbp against backproject on every core;
-then the solvers: one SIRT and one CGLS iteration against one projection
+a fresh process's first call and later calls; then filtered backprojection
+as users run it (one 1024^2 slice from 1800 views, 16 slices of 512^2 from
+180): the core's filter and NumPy's FFT ramp filter (padded to a power of
+two) against the backprojection on one thread, and fbp against backproject
+on every core; then the solvers: one SIRT and one CGLS iteration against one projection
 plus one backprojection (512^2 from 360 views, 16 x 256^2), a stack on 2
 threads against 1, and against scipy.sparse.linalg.lsqr on the same weights
 as a sparse matrix (256^2 from 180 views).
@@ -115,8 +115,8 @@ print(time.perf_counter() - started)
 
 def big_images():
     """4096^2 from 90 views beside 512^2 from 360: a fresh process's first call (median of 3
-    processes), whose result memory is new to the process, and later calls, which reuse the
-    package's memory (medians of 7 alternating rounds)."""
+    processes), whose result memory is new to the process, and later calls (medians of 7
+    alternating rounds), whose memory the process has used before."""
     print(f"a big image beside 512^2 from {VIEWS} views, one thread (Gup/s; share of the 512^2 "
           "later calls' rate):")
     works = {512: VIEWS, 4096: 90}

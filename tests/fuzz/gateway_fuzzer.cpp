@@ -32,7 +32,6 @@ namespace {
 // stay as they are: the gateway refuses them before allocating.
 constexpr std::size_t maxElements = 4096;
 constexpr double maxCount = 200;
-[[maybe_unused]] constexpr double maxResultElements = 2147483647.0;  // not the filter's
 
 class ByteReader {
 public:
@@ -79,13 +78,18 @@ mxArray* decodeArray(ByteReader& in) {
     return array;
 }
 
+// Real, full double values: what the folds below may change in place.
+bool isPlainDouble(const mxArray* array) {
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
+}
+
 #if QUELMOR_FUZZ_FILTER
 // The filter's N (input 3), center and origin (options 4 and 5) and shifts
 // (input 5) folded under maxCount, and a spacing (option 3) kept from
 // under 1/16, so no transform runs to millions of points.
-void foldShifts(std::vector<mxArray*>& inputs) {
+void foldFilterInputs(std::vector<mxArray*>& inputs) {
     auto fold = [](mxArray* array, std::size_t first, std::size_t end) {
-        if (!mxIsDouble(array) || mxIsComplex(array) || mxIsSparse(array)) return;
+        if (!isPlainDouble(array)) return;
         double* values = mxGetPr(array);
         end = std::min(end, mxGetNumberOfElements(array));
         for (std::size_t i = first; i < end; ++i) {
@@ -93,8 +97,7 @@ void foldShifts(std::vector<mxArray*>& inputs) {
         }
     };
     if (inputs.size() >= 3) fold(inputs[2], 0, 1);
-    if (inputs.size() >= 4 && mxGetNumberOfElements(inputs[3]) == 5 && mxIsDouble(inputs[3]) &&
-        !mxIsComplex(inputs[3]) && !mxIsSparse(inputs[3])) {
+    if (inputs.size() >= 4 && mxGetNumberOfElements(inputs[3]) == 5 && isPlainDouble(inputs[3])) {
         fold(inputs[3], 3, 5);
         double& spacing = mxGetPr(inputs[3])[2];
         if (spacing != 0 && std::fabs(spacing) < 0.0625)
@@ -122,6 +125,8 @@ bool acceptedAsFiltered(int inputCount, int outputCount, const std::vector<mxArr
 
 #else
 
+constexpr double maxResultElements = 2147483647.0;
+
 // Elements of the result a count asks for: side x side for the
 // backprojection, detectors x views for the projection.
 double resultElements(double count, const std::vector<mxArray*>& inputs) {
@@ -136,10 +141,8 @@ double resultElements(double count, const std::vector<mxArray*>& inputs) {
 
 // Folds input 4 under maxCount when the module would accept it and allocate.
 void foldAcceptedCount(std::vector<mxArray*>& inputs) {
-    if (inputs.size() < 4 || mxGetNumberOfElements(inputs[3]) == 0 || !mxIsDouble(inputs[3]) ||
-        mxIsComplex(inputs[3]) || mxIsSparse(inputs[3])) {
+    if (inputs.size() < 4 || mxGetNumberOfElements(inputs[3]) == 0 || !isPlainDouble(inputs[3]))
         return;
-    }
     double& count = mxGetPr(inputs[3])[0];
     if (std::isfinite(count) && std::fabs(count) >= maxCount &&
         resultElements(count, inputs) <= maxResultElements) {
@@ -209,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<mxArray*> inputs;
     for (int i = 0; i < inputCount; ++i) inputs.push_back(decodeArray(in));
 #if QUELMOR_FUZZ_FILTER
-    foldShifts(inputs);
+    foldFilterInputs(inputs);
     const MatrixCallResult result =
         callWithArrays(mexFunction, outputCount, {inputs.begin(), inputs.end()});
     if (!result.finished) {
