@@ -29,6 +29,9 @@
 #include <vector>
 
 #include "module_loader.h"
+#ifdef QUELMOR_REGISTER_STEP_LOOP
+#include "register_step_loop.h"
+#endif
 #include "quelmor/geometry_guide.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/parallel.h"
@@ -118,6 +121,25 @@ void runSweep(benchmark::State& state, const quelmor::KernelVariant* variant, un
     }
     reportRate(state, scene);
 }
+
+#ifdef QUELMOR_REGISTER_STEP_LOOP
+// The windowed AVX-512 sweep's views down tiles held in registers
+// (register_step_loop.h), on the scene's whole image.
+const char* const stepLoopVariant = "avx512window";
+void runStepLoop(benchmark::State& state, int interpCode, const SceneKind* kind) {
+    Scene& scene = sceneOf(*kind);
+    const quelmor::BackprojectionJob job = scene.job(interpCode);
+    double checksum = 0;
+    for (auto _ : state) {
+        if (!quelmor::bench::avx512RegisterStepLoop(job, checksum)) {
+            state.SkipWithError("a view takes another plan than one window per tile");
+            break;
+        }
+        benchmark::DoNotOptimize(checksum);
+    }
+    reportRate(state, scene);
+}
+#endif
 
 // The operations timed side by side: one image on one thread (the
 // variant's own entry) or on `threads` threads, or a stack of `slices`
@@ -267,11 +289,31 @@ public:
                 std::printf("\n");
             }
         }
+        printStepLoop();
         printWorkloads();
         printProjection();
     }
 
 private:
+    // The sweep's share of its own loop with the tiles in registers.
+    void printStepLoop() const {
+        if (!hasPrefix("registers/")) return;
+        std::printf(
+            "\nThe sweep against its views down 8 x 8 tiles held in registers (no tile loads, "
+            "transposes or stores), side 512, Gup/s\n");
+        for (const char* sampler : samplerNames) {
+            const std::string key = std::string(sampler) + "/512/";
+            for (const auto& variant : quelmor::kernelVariants()) {
+                const double loop = rate("registers/" + std::string(variant.name) + "/" + key);
+                const double sweep = rate(std::string(variant.name) + "/" + key);
+                if (loop > 0 && sweep > 0)
+                    std::printf("%-12s %-7s registers %6.3f | sweep %6.3f (%4.2f of it)\n",
+                                std::string(variant.name).c_str(), sampler, loop, sweep,
+                                sweep / loop);
+            }
+        }
+    }
+
     // The projection beside the backprojection: rates and their ratio.
     void printProjection() const {
         if (!hasPrefix("projection/")) return;
@@ -416,6 +458,13 @@ int main(int argc, char** argv) {
             }
             if (module) addBenchmark("module/" + suffix, runModule, module->gateway(), code, &kind);
             addThreaded(suffix, code, &kind);
+#ifdef QUELMOR_REGISTER_STEP_LOOP
+            const auto* loopVariant = quelmor::findKernelVariant(stepLoopVariant);
+            if (std::string(kind.label) == "512" && loopVariant && loopVariant->isSupported()) {
+                addBenchmark("registers/" + std::string(stepLoopVariant) + "/" + suffix,
+                             runStepLoop, code, &kind);
+            }
+#endif
         }
     }
     for (const SceneKind& kind : workloads) {
