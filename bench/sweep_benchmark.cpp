@@ -3,7 +3,9 @@
 // own dispatch, the image allocated by the stand-in host) and of the threaded
 // entry, for sides 256, 512 and 1024 with 360 views, and their ratios to the
 // reference measured in the same run. The "steep" scene at side 512 has
-// pixels 2.2 detector samples wide, so every view has |c| + |s| > 2.
+// pixels 2.2 detector samples wide, so every view has |c| + |s| > 2. Where
+// the processor has AVX-512, avx512window at side 512 also runs beside its
+// own loop on tiles held in registers (register_step_loop.h).
 //
 // Then the work users run, through the module only: few and many views,
 // large images, coarse grids (pixels several detector spacings wide), each
