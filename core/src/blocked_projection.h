@@ -72,33 +72,42 @@ struct TileLandings {
     alignas(64) double moved[slices ? tileRows : 1][parts][width];
     alignas(64) double weight[weighted ? tileRows : 1][parts][width];
     Real center;
-    Real previous[parts];
-    int row = 0;
-    int part = 0;
 
-    void add(Real offset, typename Lanes::Mask onDetector) {
-        // index + 1 on the detector, +0.0 elsewhere: whole numbers, exact.
-        const Real one = Lanes::splat(1.0);
-        const Real shifted = Lanes::select(onDetector, Lanes::add(Lanes::add(offset, center), one));
-        if constexpr (slices) {
-            // Slot index + firstSampleSlot (1 where nothing lands), in doubles of the column.
-            const Real slot = Lanes::mul(Lanes::add(shifted, Lanes::splat(firstSampleSlot - 1.0)),
-                                         Lanes::splat(packSlices<Lanes>));
-            const typename Lanes::Mask fresh =
-                row == 0 ? Lanes::allLanes() : Lanes::differs(slot, previous[part]);
-            previous[part] = slot;
-            Lanes::storeWholeNumbers(storeAt[row][part], slot);
-            Lanes::storeWholeNumbers(loadAt[row][part], Lanes::select(fresh, slot));
-            Lanes::storeMask(moved[row][part], fresh);
-        } else {
-            Lanes::storeWholeNumbers(index[row][part], Lanes::sub(shifted, one));
+    // One row's landings: spread()'s target. Its row, part and the slots of
+    // the row before are its own values, apart from the arrays, so that they
+    // stay in registers while the arrays are written.
+    struct Row {
+        TileLandings& tile;
+        Real (&previous)[parts];
+        int row;
+        int part = 0;
+
+        void add(Real offset, typename Lanes::Mask onDetector) {
+            // index + 1 on the detector, +0.0 elsewhere: whole numbers, exact.
+            const Real one = Lanes::splat(1.0);
+            const Real shifted =
+                Lanes::select(onDetector, Lanes::add(Lanes::add(offset, tile.center), one));
+            if constexpr (slices) {
+                // Slot index + firstSampleSlot (1 where nothing lands), in doubles of the column.
+                const Real slot =
+                    Lanes::mul(Lanes::add(shifted, Lanes::splat(firstSampleSlot - 1.0)),
+                               Lanes::splat(packSlices<Lanes>));
+                const typename Lanes::Mask fresh =
+                    row == 0 ? Lanes::allLanes() : Lanes::differs(slot, previous[part]);
+                previous[part] = slot;
+                Lanes::storeWholeNumbers(tile.storeAt[row][part], slot);
+                Lanes::storeWholeNumbers(tile.loadAt[row][part], Lanes::select(fresh, slot));
+                Lanes::storeMask(tile.moved[row][part], fresh);
+            } else {
+                Lanes::storeWholeNumbers(tile.index[row][part], Lanes::sub(shifted, one));
+            }
         }
-    }
-    void add(Real offset, typename Lanes::Mask onDetector, Real scale) {
-        Lanes::store(weight[row][part], scale);
-        add(offset, onDetector);
-        ++part;
-    }
+        void add(Real offset, typename Lanes::Mask onDetector, Real scale) {
+            Lanes::store(tile.weight[row][part], scale);
+            add(offset, onDetector);
+            ++part;
+        }
+    };
 };
 
 // Up to `width` views side by side. Lanes without a view get a NaN cosine,
@@ -141,8 +150,10 @@ void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t en
     const double centerOffset = centerOffsetOf(job.imageSize);
     const std::ptrdiff_t imageSize = job.imageSize;
     const DetectorColumn shape = detectorColumn(job.sinogram, job.detectorCount, 0);
-    TileLandings<Lanes, weighted, slices> landings;
+    using Landings = TileLandings<Lanes, weighted, slices>;
+    Landings landings;
     landings.center = Lanes::splat(shape.center);
+    typename Lanes::Real previous[Landings::parts];
     for (std::int32_t chunk = firstView, chunkEnd; chunk < endView; chunk = chunkEnd) {
         chunkEnd = static_cast<std::int32_t>(
             fewer<std::int64_t>(endView, std::int64_t{chunk} + chunkViews));
@@ -161,9 +172,8 @@ void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t en
                     const int rows =
                         static_cast<int>(fewer<std::ptrdiff_t>(tileRows, imageSize - k));
                     for (int r = 0; r < rows; ++r) {
-                        landings.row = r;
-                        landings.part = 0;
-                        Sampler::template spread<Lanes>(shape, t, landings);
+                        typename Landings::Row target{landings, previous, r};
+                        Sampler::template spread<Lanes>(shape, t, target);
                         t = Lanes::sub(t, groups[g].sines);
                     }
                     addTile(g, landings, j * imageSize + k, rows);
