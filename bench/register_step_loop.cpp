@@ -6,8 +6,7 @@
 namespace quelmor::bench {
 namespace {
 
-using detail::Avx512FmaLanes;
-using Lanes = Avx512FmaLanes;
+using Lanes = detail::Avx512FmaLanes;
 constexpr int width = Lanes::width;
 constexpr detail::WindowPlan tilePlan = detail::plansOf<Lanes>[0];
 static_assert(tilePlan.parts == 1 && tilePlan.rows == width,

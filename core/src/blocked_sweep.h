@@ -60,6 +60,16 @@ struct SumsOnMultiplier : Lanes {
     }
 };
 
+// The windowed variants' passes: 32 views over two blocks side by side.
+// Each tile's two transposes cost a pass as much as a view or two do, so
+// passes are long; at 64 views they carry more sample streams than the cache
+// keeps. Two blocks per group share each pass's samples in the cache.
+template <class Lanes>
+struct WindowedPasses : Lanes {
+    static constexpr int viewsPerPass = 32;
+    static constexpr int blocksPerGroup = 2;
+};
+
 // A view's samples for the tiles: source(view) gives the samples of its next
 // rowsPerSource rows (GatheredSamples' interface). This one gathers them from
 // the view's column, lane by lane.

@@ -6,18 +6,8 @@
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
-namespace {
 
-// Longer passes share each tile's transposes among more views; two blocks
-// per group share each pass's samples in the cache.
-struct Avx2WindowLanes : Avx2Lanes {
-    static constexpr int viewsPerPass = 32;
-    static constexpr int blocksPerGroup = 2;
-};
-
-}  // namespace
-
-const KernelSet avx2windowKernels{windowedSweepKernel<Avx2WindowLanes>(),
-                                  laneProjectionKernel<Avx2WindowLanes>()};
+const KernelSet avx2windowKernels{windowedSweepKernel<WindowedPasses<Avx2Lanes>>(),
+                                  laneProjectionKernel<WindowedPasses<Avx2Lanes>>()};
 
 }  // namespace quelmor::detail

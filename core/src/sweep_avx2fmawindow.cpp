@@ -6,16 +6,9 @@
 #include "blocked_sweep.h"
 
 namespace quelmor::detail {
-namespace {
 
-struct Avx2FmaLanes : SumsOnMultiplier<Avx2Lanes> {
-    static constexpr int viewsPerPass = 32;
-    static constexpr int blocksPerGroup = 2;
-};
-
-}  // namespace
-
-const KernelSet avx2fmawindowKernels{windowedSweepKernel<Avx2FmaLanes>(),
-                                     laneProjectionKernel<Avx2FmaLanes>()};
+const KernelSet avx2fmawindowKernels{
+    windowedSweepKernel<WindowedPasses<SumsOnMultiplier<Avx2Lanes>>>(),
+    laneProjectionKernel<WindowedPasses<SumsOnMultiplier<Avx2Lanes>>>()};
 
 }  // namespace quelmor::detail

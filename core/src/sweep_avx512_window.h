@@ -8,14 +8,9 @@
 namespace quelmor::detail {
 namespace {
 
-// The pixel sums and the coordinate steps go to the multiply-add pipes
-// (SumsOnMultiplier, blocked_sweep.h; measured fastest on AMD Zen 4). Each
-// tile's two transposes cost a pass as much as a view or two do, so passes are
-// long; at 64 views they carry more sample streams than the cache keeps.
-struct Avx512FmaLanes : SumsOnMultiplier<Avx512Lanes> {
-    static constexpr int viewsPerPass = 32;
-    static constexpr int blocksPerGroup = 2;
-};
+// The pixel sums and the coordinate steps on the multiply-add pipes
+// (measured fastest on AMD Zen 4).
+using Avx512FmaLanes = WindowedPasses<SumsOnMultiplier<Avx512Lanes>>;
 
 }  // namespace
 }  // namespace quelmor::detail
