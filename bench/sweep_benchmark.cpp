@@ -206,6 +206,8 @@ const PairedWork pairedWorks[] = {
     {"512x360px2", {512, 360, 2.0, "512x360px2"}, {Operation::projection, 0, 0}},
     {"512x360px4", {512, 360, 4.0, "512x360px4"}, {Operation::projection, 0, 0}},
     {"stack16", {512, 360, 1.0, "512x360"}, {Operation::projection, 0, 16}},
+    {"stack16px2", {512, 360, 2.0, "512x360px2"}, {Operation::projection, 0, 16}},
+    {"stack16px4", {512, 360, 4.0, "512x360px4"}, {Operation::projection, 0, 16}},
     {"threads1", {512, 360, 1.0, "512x360"}, {Operation::projection, 1, 0}},
     {"threads2", {512, 360, 1.0, "512x360"}, {Operation::projection, 2, 0}},
 };
@@ -294,6 +296,7 @@ public:
         printStepLoop();
         printWorkloads();
         printProjection();
+        printStacks();
     }
 
 private:
@@ -312,6 +315,31 @@ private:
                     std::printf("%-12s %-7s registers %6.3f | sweep %6.3f (%4.2f of it)\n",
                                 std::string(variant.name).c_str(), sampler, loop, sweep,
                                 sweep / loop);
+            }
+        }
+    }
+
+    // The backprojection of 16 slices of one geometry (lanes across slices)
+    // beside one slice's, and on coarse grids beside the stack's unit grid.
+    void printStacks() const {
+        if (!hasPrefix("backprojection/")) return;
+        std::printf(
+            "\nBackprojection of a stack of 16 slices beside one slice, one thread, Gup/s\n");
+        std::printf("%-14s %-8s %-6s %9s %9s %7s %13s\n", "variant", "sampler", "pixel",
+                    "one slice", "stack", "ratio", "of stack 1px");
+        for (const char* sampler : samplerNames) {
+            for (const auto& variant : quelmor::kernelVariants()) {
+                const std::string prefix =
+                    "backprojection/" + std::string(variant.name) + "/" + sampler + "/";
+                const double stackUnit = rate(prefix + "stack16/");
+                for (const char* pixel : {"", "px2", "px4"}) {
+                    const double one = rate(prefix + "512x360" + pixel + "/");
+                    const double stack = rate(prefix + "stack16" + pixel + "/");
+                    if (one <= 0 || stack <= 0) continue;
+                    std::printf("%-14s %-8s %-6s %9.3f %9.3f %6.2fx %13.2f\n",
+                                std::string(variant.name).c_str(), sampler, *pixel ? pixel : "1",
+                                one, stack, stack / one, stack / stackUnit);
+                }
             }
         }
     }
@@ -489,6 +517,17 @@ int main(int argc, char** argv) {
                 addBenchmark(std::string(operationNames[op]) + "/" + std::string(variant.name) +
                                  "/" + samplerNames[code] + "/512x360",
                              runWork, &variant, Work{operation, 0, 0}, code, &pairedWorks[0].scene);
+            }
+            // Every variant's stack beside its one slice; the best one's below.
+            for (const auto& variant : quelmor::kernelVariants()) {
+                if (!variant.isSupported() || operation != Operation::backprojection ||
+                    &variant == &quelmor::bestKernelVariant() ||
+                    variant.backprojectionSliceWidth() == 1)
+                    continue;
+                addBenchmark(std::string(operationNames[op]) + "/" + std::string(variant.name) +
+                                 "/" + samplerNames[code] + "/stack16",
+                             runWork, &variant, Work{operation, 0, 16}, code,
+                             &pairedWorks[0].scene);
             }
             for (const PairedWork& paired : pairedWorks) {
                 if (paired.work.threads > cores || std::string(paired.label) == "512x360") continue;

@@ -537,7 +537,7 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
     // Long columns and a full set of views, as a reconstruction runs them:
     // on the unit grid the views fill more than one chunk, and with pixels
     // 2.5 detector spacings wide several, each with its wide windows. Then
-    // the projection of a stack of such slices.
+    // the backprojection and the projection of a stack of such slices.
     for (const double pixelSize : {1.0, 2.5}) {
         constexpr int views = 200;
         Scenario scenario;
@@ -564,6 +564,33 @@ TEST(VariantAgreement, LargeImageWithManyViews) {
                 scenario,
                 [](const BackprojectionJob& job) { quelmor::accumulateViewsParallel(job, 2); });
             EXPECT_TRUE(sameBytes(image, expected)) << "threaded, code " << code;
+
+            // Nine slices of this geometry backprojected through the stack
+            // entry, on two threads: a pack's interleaved sinograms take
+            // megabytes, its columns go in several blocks, a last slice goes
+            // alone. Slice i's samples are the first one's times 2^i, so its
+            // image is the reference's times 2^i, exactly.
+            {
+                constexpr int slices = 9;
+                std::vector<std::vector<double>> samples(slices), images(slices);
+                std::vector<BackprojectionJob> jobs;
+                for (int i = 0; i < slices; ++i) {
+                    for (double sample : scenario.projections)
+                        samples[i].push_back(std::ldexp(sample, i));
+                    images[i].assign(scenario.startImage.size(), nan);
+                    jobs.push_back({images[i].data(), samples[i].data(), scenario.detectorCount,
+                                    scenario.cosines.data(), scenario.sines.data(), views, 301,
+                                    code});
+                }
+                quelmor::accumulateStackParallel(jobs, 2, nullptr, quelmor::ImageStart::zeroed);
+                for (int i = 0; i < slices; ++i) {
+                    std::vector<double> scaled;
+                    for (double pixel : expected) scaled.push_back(std::ldexp(pixel, i));
+                    EXPECT_TRUE(sameBytes(images[i], scaled))
+                        << "backprojected stack, slice " << i << ", code " << code << ", pixel "
+                        << pixelSize;
+                }
+            }
 
             // Nine slices of this geometry projected through the stack entry:
             // a pack's interleaved images take megabytes (huge pages), a last

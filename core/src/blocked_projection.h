@@ -132,11 +132,6 @@ struct ViewGroup {
     }
 };
 
-template <class T>
-T fewer(T a, T b) {
-    return b < a ? b : a;
-}
-
 // Views [firstView, endView) in chunks of chunkViews (at most groupsPerChunk
 // groups): startChunk(first, end), then for every column, group and tile of
 // rows addTile(group, landings, firstPixel, rows), then endChunk(first, end).
@@ -156,12 +151,12 @@ void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t en
     typename Lanes::Real previous[Landings::parts];
     for (std::int32_t chunk = firstView, chunkEnd; chunk < endView; chunk = chunkEnd) {
         chunkEnd = static_cast<std::int32_t>(
-            fewer<std::int64_t>(endView, std::int64_t{chunk} + chunkViews));
+            smaller<std::int64_t>(endView, std::int64_t{chunk} + chunkViews));
         ViewGroup<Lanes> groups[groupsPerChunk];
         int groupCount = 0;
         for (std::int32_t v = chunk; v < chunkEnd; v += width)
             groups[groupCount++] =
-                ViewGroup<Lanes>(job, v, fewer(width, chunkEnd - v), centerOffset);
+                ViewGroup<Lanes>(job, v, smaller(width, chunkEnd - v), centerOffset);
         startChunk(chunk, chunkEnd);
         for (std::ptrdiff_t j = 0; j < imageSize; ++j) {
             const auto column = Lanes::splat(static_cast<double>(j));
@@ -170,7 +165,7 @@ void landViews(const ProjectionJob& job, std::int32_t firstView, std::int32_t en
                                           groups[g].scaledSines);
                 for (std::ptrdiff_t k = 0; k < imageSize; k += tileRows) {
                     const int rows =
-                        static_cast<int>(fewer<std::ptrdiff_t>(tileRows, imageSize - k));
+                        static_cast<int>(smaller<std::ptrdiff_t>(tileRows, imageSize - k));
                     for (int r = 0; r < rows; ++r) {
                         typename Landings::Row target{landings, previous, r};
                         Sampler::template spread<Lanes>(shape, t, target);

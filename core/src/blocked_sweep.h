@@ -18,32 +18,12 @@
 #include "geometry.h"
 #include "lanes.h"
 #include "samplers.h"
+#include "sliced_backprojection.h"
 #include "variant_entries.h"
 #include "windowed_samples.h"
 
 namespace quelmor::detail {
 namespace {
-
-// Not std::min: an out-of-line copy of a standard template is a weak symbol
-// that the linker may take from a wider instruction set's object and run on
-// the baseline path. Everything these units compile has internal linkage.
-template <class T>
-T smaller(T a, T b) {
-    return b < a ? b : a;
-}
-
-// The pixel sum and the coordinate step, on the multiply-add pipes where the
-// lanes offer it (the same rounding: see the lanes).
-template <class Lanes>
-typename Lanes::Real accumulate(typename Lanes::Real a, typename Lanes::Real b) {
-    if constexpr (requires { Lanes::addOnMultiplier(a, b); }) return Lanes::addOnMultiplier(a, b);
-    return Lanes::add(a, b);
-}
-template <class Lanes>
-typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
-    if constexpr (requires { Lanes::subOnMultiplier(a, b); }) return Lanes::subOnMultiplier(a, b);
-    return Lanes::sub(a, b);
-}
 
 // x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does (and
 // fnmadd(y, 1, x) as x - y): lanes with multiplyAdd put the pixel sums and
@@ -334,11 +314,15 @@ void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
 // A variant's entry: the blocked sweep on its lanes.
 template <BlockLanes Lanes>
 constexpr BackprojectionKernel blockedSweepKernel() {
-    return BackprojectionKernel{blockedSweepColumns<Lanes, false>, Lanes::width};
+    return BackprojectionKernel{blockedSweepColumns<Lanes, false>, Lanes::width,
+                                backprojectSlicesInLanes<Lanes>,
+                                backprojectionSliceScratchSize<Lanes>, Lanes::width};
 }
 template <WindowLanes Lanes>
 constexpr BackprojectionKernel windowedSweepKernel() {
-    return BackprojectionKernel{blockedSweepColumns<Lanes, true>, Lanes::width};
+    return BackprojectionKernel{blockedSweepColumns<Lanes, true>, Lanes::width,
+                                backprojectSlicesInLanes<Lanes>,
+                                backprojectionSliceScratchSize<Lanes>, Lanes::width};
 }
 
 }  // namespace

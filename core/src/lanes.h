@@ -6,6 +6,30 @@
 #include <concepts>
 
 namespace quelmor::detail {
+namespace {
+
+// Not std::min: an out-of-line copy of a standard template is a weak symbol
+// that the linker may take from a wider instruction set's object and run on
+// the baseline path. Everything these units compile has internal linkage.
+template <class T>
+T smaller(T a, T b) {
+    return b < a ? b : a;
+}
+
+// The pixel sum and the coordinate step, on the multiply-add pipes where the
+// lanes offer it (the same rounding: see the lanes).
+template <class Lanes>
+typename Lanes::Real accumulate(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::addOnMultiplier(a, b); }) return Lanes::addOnMultiplier(a, b);
+    return Lanes::add(a, b);
+}
+template <class Lanes>
+typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::subOnMultiplier(a, b); }) return Lanes::subOnMultiplier(a, b);
+    return Lanes::sub(a, b);
+}
+
+}  // namespace
 
 // The operations of the geometry and the samplers. Every one is a single IEEE
 // double operation per lane, rounded to nearest, so any Lanes type gives the

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <limits>
 #include <new>
 #include <span>
 #include <thread>
@@ -38,33 +40,33 @@ void sweepPart(const KernelVariant& variant, const BackprojectionJob& job, std::
     variant.backprojectColumns(job, first, end);
 }
 
-void sweepSplit(const BackprojectionJob& job, unsigned threadCount, const KernelVariant& chosen,
-                ImageStart start) {
-    const std::int64_t block = blockColumns();
-    const std::int64_t columns = std::max<std::int32_t>(job.imageSize, 0);
-    const std::int64_t blocks = (columns + block - 1) / block;
-    const std::int64_t parts = std::min<std::int64_t>(threadCount, blocks);
-    auto partStart = [&](std::int64_t part) {
-        return static_cast<std::int32_t>(std::min(columns, part * blocks / parts * block));
-    };
-    if (parts <= 1) {
-        sweepPart(chosen, job, 0, static_cast<std::int32_t>(columns), start);
-        return;
-    }
-    std::vector<std::jthread> workers;
-    for (std::int64_t part = 1; part < parts; ++part) {
-        workers.emplace_back([&chosen, &job, first = partStart(part), end = partStart(part + 1),
-                              start] { sweepPart(chosen, job, first, end, start); });
-    }
-    sweepPart(chosen, job, 0, partStart(1), start);
-}
-
 // Runs part(i) for i in [0, parts), part 0 on the calling thread.
 template <class Part>
 void inParallel(std::int64_t parts, Part&& part) {
     std::vector<std::jthread> workers;
     for (std::int64_t i = 1; i < parts; ++i) workers.emplace_back([&part, i] { part(i); });
     if (parts > 0) part(0);
+}
+
+// Image columns [0, imageSize) in at most threadCount ranges of whole blocks.
+struct ColumnSplit {
+    std::int64_t block, columns, blocks, parts;
+    ColumnSplit(std::int32_t imageSize, unsigned threadCount)
+        : block(blockColumns()),
+          columns(std::max<std::int32_t>(imageSize, 0)),
+          blocks((columns + block - 1) / block),
+          parts(std::max<std::int64_t>(1, std::min<std::int64_t>(threadCount, blocks))) {}
+    std::int32_t start(std::int64_t part) const {
+        return static_cast<std::int32_t>(std::min(columns, part * blocks / parts * block));
+    }
+};
+
+void sweepSplit(const BackprojectionJob& job, unsigned threadCount, const KernelVariant& chosen,
+                ImageStart start) {
+    const ColumnSplit split(job.imageSize, threadCount);
+    inParallel(split.parts, [&](std::int64_t part) {
+        sweepPart(chosen, job, split.start(part), split.start(part + 1), start);
+    });
 }
 
 // Views [0, viewCount) in `parts` ranges of whole groups of `group` views.
@@ -84,26 +86,31 @@ struct ViewSplit {
 // aligned, and in huge pages from 2 MiB on (quelmor/large_memory.h).
 class WorkingDoubles {
 public:
-    explicit WorkingDoubles(std::size_t count)
-        : block_(allocateLargeMemory(count * sizeof(double))) {}
+    explicit WorkingDoubles(std::size_t count) : block_(allocateLargeMemory(bytesOf(count))) {}
     WorkingDoubles(const WorkingDoubles&) = delete;
     WorkingDoubles& operator=(const WorkingDoubles&) = delete;
     ~WorkingDoubles() { freeLargeMemory(block_); }
     double* get() const { return static_cast<double*>(block_.data); }
 
 private:
+    static std::size_t bytesOf(std::size_t count) {
+        if (count > std::numeric_limits<std::size_t>::max() / sizeof(double))
+            throw std::bad_alloc();
+        return count * sizeof(double);
+    }
     LargeMemory block_;
 };
 
-bool sameGeometry(const ProjectionJob& a, const ProjectionJob& b) {
+template <class Job>
+bool sameGeometry(const Job& a, const Job& b) {
     return a.detectorCount == b.detectorCount && a.cosines == b.cosines && a.sines == b.sines &&
            a.viewCount == b.viewCount && a.imageSize == b.imageSize && a.interpCode == b.interpCode;
 }
 
 // The jobs in packs of up to `width` that share a geometry, in the jobs' order.
-std::vector<std::vector<ProjectionJob>> packsOf(std::span<const ProjectionJob> jobs,
-                                                std::int32_t width) {
-    std::vector<std::vector<ProjectionJob>> packs;
+template <class Job>
+std::vector<std::vector<Job>> packsOf(std::span<const Job> jobs, std::int32_t width) {
+    std::vector<std::vector<Job>> packs;
     std::vector<bool> packed(jobs.size(), false);
     for (std::size_t first = 0; first < jobs.size(); ++first) {
         if (packed[first]) continue;
@@ -122,6 +129,19 @@ std::size_t pixelsOf(const ProjectionJob& job) {
     return job.imageSize > 0 ? static_cast<std::size_t>(job.imageSize) * job.imageSize : 0;
 }
 
+// One block of working memory per thread, all allocated on the calling
+// thread before any starts, so that a failed allocation reaches the caller.
+class WorkingSets {
+public:
+    WorkingSets(std::int64_t threads, std::size_t count) {
+        for (std::int64_t t = 0; t < threads; ++t) sets_.emplace_back(count);
+    }
+    double* operator[](std::int64_t thread) const { return sets_[thread].get(); }
+
+private:
+    std::deque<WorkingDoubles> sets_;
+};
+
 }  // namespace
 
 void accumulateViewsParallel(const BackprojectionJob& job, unsigned threadCount,
@@ -134,18 +154,63 @@ void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned t
                              const KernelVariant* variant, ImageStart start) {
     const KernelVariant& chosen = variant ? *variant : bestKernelVariant();
     threadCount = threadsToUse(threadCount);
-    if (jobs.size() < threadCount) {
-        for (const BackprojectionJob& job : jobs) sweepSplit(job, threadCount, chosen, start);
+    const std::int32_t width = chosen.backprojectionSliceWidth();
+    const auto packs = packsOf(jobs, width);
+    // A pack of one slice takes the single-image path, which wastes no lanes.
+    auto needsLanes = [&](const std::vector<BackprojectionJob>& pack) {
+        return pack.size() > 1 && chosen.backprojectsSlicesOf(pack[0]);
+    };
+    auto sweepPack = [&](const std::vector<BackprojectionJob>& pack, const double* sinograms,
+                         std::int32_t first, std::int32_t end, double* scratch) {
+        if (!needsLanes(pack)) {
+            for (const BackprojectionJob& job : pack) sweepPart(chosen, job, first, end, start);
+            return;
+        }
+        if (start == ImageStart::zeroed) {
+            const std::ptrdiff_t side = pack[0].imageSize;
+            for (const BackprojectionJob& job : pack)
+                std::fill(job.image + first * side, job.image + end * side, 0.0);
+        }
+        chosen.backprojectSlices(pack, sinograms, first, end, scratch);
+    };
+    if (packs.size() >= threadCount) {
+        std::size_t sinogramSize = 0, scratchSize = 0;
+        for (const auto& pack : packs) {
+            if (!needsLanes(pack)) continue;
+            sinogramSize = std::max(sinogramSize, chosen.interleavedSinogramSize(pack[0]));
+            scratchSize = std::max(scratchSize, chosen.backprojectionSliceScratchSize(pack[0]));
+        }
+        const WorkingSets sinograms(threadCount, sinogramSize), scratch(threadCount, scratchSize);
+        std::atomic<std::size_t> nextPack{0};
+        inParallel(threadCount, [&](std::int64_t thread) {
+            for (std::size_t p; (p = nextPack.fetch_add(1)) < packs.size();) {
+                const auto& pack = packs[p];
+                if (needsLanes(pack))
+                    chosen.interleaveSinograms(pack, 0, pack[0].viewCount, sinograms[thread]);
+                sweepPack(pack, sinograms[thread], 0, std::max<std::int32_t>(pack[0].imageSize, 0),
+                          scratch[thread]);
+            }
+        });
         return;
     }
-    std::atomic<std::size_t> nextJob{0};
-    auto takeJobs = [&] {
-        for (std::size_t j; (j = nextJob.fetch_add(1)) < jobs.size();)
-            sweepPart(chosen, jobs[j], 0, std::max<std::int32_t>(jobs[j].imageSize, 0), start);
-    };
-    std::vector<std::jthread> workers;
-    for (unsigned t = 1; t < threadCount; ++t) workers.emplace_back(takeJobs);
-    takeJobs();
+    for (const auto& pack : packs) {
+        const bool lanes = needsLanes(pack);
+        const WorkingDoubles sinograms(lanes ? chosen.interleavedSinogramSize(pack[0]) : 0);
+        const ColumnSplit columns(pack[0].imageSize, threadCount);
+        const WorkingSets scratch(columns.parts,
+                                  lanes ? chosen.backprojectionSliceScratchSize(pack[0]) : 0);
+        if (lanes) {
+            const ViewSplit views(pack[0].viewCount, threadCount, 1);
+            inParallel(views.parts, [&](std::int64_t part) {
+                chosen.interleaveSinograms(pack, views.start(part), views.start(part + 1),
+                                           sinograms.get());
+            });
+        }
+        inParallel(columns.parts, [&](std::int64_t part) {
+            sweepPack(pack, sinograms.get(), columns.start(part), columns.start(part + 1),
+                      scratch[part]);
+        });
+    }
 }
 
 void projectViewsParallel(const ProjectionJob& job, unsigned threadCount,
@@ -176,18 +241,20 @@ void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCo
         return pack.size() > 1 && width > 1;
     };
     if (packs.size() >= threadCount) {
+        std::size_t pixels = 0, scratchSize = 0;
+        for (const auto& pack : packs) {
+            if (!needsLanes(pack)) continue;
+            pixels = std::max(pixels, pixelsOf(pack[0]));
+            scratchSize = std::max(scratchSize, chosen.sliceScratchSize(pack[0]));
+        }
+        const WorkingSets interleaved(threadCount, pixels * static_cast<std::size_t>(width));
+        const WorkingSets scratch(threadCount, scratchSize);
         std::atomic<std::size_t> nextPack{0};
-        inParallel(threadCount, [&](std::int64_t) {
-            std::size_t pixels = 0, scratchSize = 0;
-            for (const auto& pack : packs) {
-                pixels = std::max(pixels, pixelsOf(pack[0]));
-                scratchSize = std::max(scratchSize, chosen.sliceScratchSize(pack[0]));
-            }
-            const WorkingDoubles interleaved(pixels * static_cast<std::size_t>(width));
-            const WorkingDoubles scratch(scratchSize);
+        inParallel(threadCount, [&](std::int64_t thread) {
             for (std::size_t p; (p = nextPack.fetch_add(1)) < packs.size();) {
-                if (needsLanes(packs[p])) chosen.interleaveSlices(packs[p], interleaved.get());
-                projectPack(packs[p], interleaved.get(), 0, packs[p][0].viewCount, scratch.get());
+                if (needsLanes(packs[p])) chosen.interleaveSlices(packs[p], interleaved[thread]);
+                projectPack(packs[p], interleaved[thread], 0, packs[p][0].viewCount,
+                            scratch[thread]);
             }
         });
         return;
@@ -196,10 +263,11 @@ void projectStackParallel(std::span<const ProjectionJob> jobs, unsigned threadCo
         const WorkingDoubles interleaved(needsLanes(pack) ? pixelsOf(pack[0]) * width : 0);
         if (needsLanes(pack)) chosen.interleaveSlices(pack, interleaved.get());
         const ViewSplit split(pack[0].viewCount, threadCount, width);
+        const WorkingSets scratch(split.parts,
+                                  needsLanes(pack) ? chosen.sliceScratchSize(pack[0]) : 0);
         inParallel(split.parts, [&](std::int64_t part) {
-            const WorkingDoubles scratch(needsLanes(pack) ? chosen.sliceScratchSize(pack[0]) : 0);
             projectPack(pack, interleaved.get(), split.start(part), split.start(part + 1),
-                        scratch.get());
+                        scratch[part]);
         });
     }
 }

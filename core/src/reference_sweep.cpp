@@ -84,11 +84,21 @@ void referenceProjectSlices(const ProjectionJob* slices, std::int32_t count, con
     for (std::int32_t i = 0; i < count; ++i) referenceProjectViews(slices[i], firstView, endView);
 }
 
+// The same for the backprojection, whose sinograms come interleaved one per
+// lane: with one lane, the slice's own.
+void referenceSweepSlices(const BackprojectionJob* slices, std::int32_t count, const double*,
+                          std::int32_t firstColumn, std::int32_t endColumn, double*) {
+    for (std::int32_t i = 0; i < count; ++i)
+        referenceSweepColumns(slices[i], firstColumn, endColumn);
+}
+
 std::size_t noScratch(const ProjectionJob&) { return 0; }
+std::size_t noSweepScratch(const BackprojectionJob&) { return 0; }
 
 }  // namespace
 
-const KernelSet referenceKernels{{referenceSweepColumns, 1},
-                                 {referenceProjectViews, referenceProjectSlices, noScratch, 1}};
+const KernelSet referenceKernels{
+    {referenceSweepColumns, 1, referenceSweepSlices, noSweepScratch, 1},
+    {referenceProjectViews, referenceProjectSlices, noScratch, 1}};
 
 }  // namespace quelmor::detail

@@ -91,10 +91,16 @@ struct LinearSampler {
             source.within(t, view.firstCoordinate - 1.0, view.endCoordinate - 1.0);
         const auto lo = source.at(whole, loOnDetector);
         const auto difference = source.rise(whole, lo, hiOnDetector);  // hi - lo
-        const auto scaled = Lanes::mul(weight, difference);
         // A coordinate with neither neighbour on the detector (or not finite)
         // contributes nothing, whatever its weight.
-        return source.select(Lanes::maskOr(loOnDetector, hiOnDetector), Lanes::add(scaled, lo));
+        return source.select(Lanes::maskOr(loOnDetector, hiOnDetector),
+                             blend<Lanes>(weight, lo, difference));
+    }
+    // f*(hi - lo) + lo from lo and hi - lo.
+    template <SamplerLanes Lanes>
+    static typename Lanes::Real blend(typename Lanes::Real weight, typename Lanes::Real lo,
+                                      typename Lanes::Real difference) {
+        return Lanes::add(Lanes::mul(weight, difference), lo);
     }
     template <SamplerLanes Lanes>
     static typename Lanes::Real sample(const DetectorColumn& view, typename Lanes::Real t) {

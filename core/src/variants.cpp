@@ -7,6 +7,7 @@
 #endif
 
 #include "floating_point_mode.h"
+#include "interleaved_sinograms.h"
 #include "quelmor/accumulate_views.h"
 #include "quelmor/kernel_variants.h"
 #include "quelmor/project_views.h"
@@ -64,6 +65,43 @@ void KernelVariant::backprojectColumns(const BackprojectionJob& job, std::int32_
 }
 
 std::int32_t KernelVariant::laneWidth() const { return kernels->backprojection.laneWidth; }
+
+std::int32_t KernelVariant::backprojectionSliceWidth() const {
+    return kernels->backprojection.sliceWidth;
+}
+
+bool KernelVariant::backprojectsSlicesOf(const BackprojectionJob& shape) const {
+    const std::int32_t width = backprojectionSliceWidth();
+    return width > 1 && detail::sinogramSlotsFitIndices(shape.detectorCount, width);
+}
+
+std::size_t KernelVariant::interleavedSinogramSize(const BackprojectionJob& shape) const {
+    return detail::interleavedSinogramDoubles(shape, backprojectionSliceWidth());
+}
+
+std::size_t KernelVariant::backprojectionSliceScratchSize(const BackprojectionJob& shape) const {
+    return kernels->backprojection.sliceScratchSize(shape);
+}
+
+void KernelVariant::interleaveSinograms(std::span<const BackprojectionJob> slices,
+                                        std::int32_t firstView, std::int32_t endView,
+                                        double* sinograms) const {
+    if (slices.empty()) return;
+    const std::int32_t width = backprojectionSliceWidth();
+    detail::interleaveSinograms(
+        slices.data(), static_cast<std::int32_t>(std::min<std::size_t>(slices.size(), width)),
+        width, firstView, endView, sinograms);
+}
+
+void KernelVariant::backprojectSlices(std::span<const BackprojectionJob> slices,
+                                      const double* sinograms, std::int32_t firstColumn,
+                                      std::int32_t endColumn, double* scratch) const {
+    if (slices.empty()) return;
+    const detail::DefaultFloatingPointMode mode;
+    kernels->backprojection.slicesInThreadMode(slices.data(),
+                                               static_cast<std::int32_t>(slices.size()), sinograms,
+                                               firstColumn, endColumn, scratch);
+}
 
 void KernelVariant::projectViews(const ProjectionJob& job, std::int32_t firstView,
                                  std::int32_t endView) const {

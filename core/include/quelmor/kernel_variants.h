@@ -87,6 +87,25 @@ struct KernelVariant {
     // multiple of it never splits a vector.
     std::int32_t laneWidth() const;
 
+    // Backprojection of up to backprojectionSliceWidth() slices that share
+    // one geometry (sizes, coefficients and code), one slice per lane; each
+    // image exactly as backprojectColumns makes it. `sinograms` holds the
+    // slices' samples as interleaveSinograms writes them
+    // (interleavedSinogramSize doubles, read by every thread), `scratch`
+    // backprojectionSliceScratchSize doubles, 64-byte aligned, that no other
+    // thread uses. With a slice width of 1 the slices go one by one.
+    std::int32_t backprojectionSliceWidth() const;
+    // Whether backprojectSlices takes this geometry: a slice width above 1,
+    // and each view's interleaved samples within reach of 32-bit indices.
+    bool backprojectsSlicesOf(const BackprojectionJob& shape) const;
+    std::size_t interleavedSinogramSize(const BackprojectionJob& shape) const;
+    std::size_t backprojectionSliceScratchSize(const BackprojectionJob& shape) const;
+    // Views [firstView, endView) of the slices' sinograms.
+    void interleaveSinograms(std::span<const BackprojectionJob> slices, std::int32_t firstView,
+                             std::int32_t endView, double* sinograms) const;
+    void backprojectSlices(std::span<const BackprojectionJob> slices, const double* sinograms,
+                           std::int32_t firstColumn, std::int32_t endColumn, double* scratch) const;
+
     // Projection: adds the image into the sinogram's views [firstView,
     // endView). Views are independent, so disjoint ranges may run on separate
     // threads.

@@ -1,0 +1,211 @@
+// The backprojection of a pack of slices that share one geometry, one slice
+// per lane, written once over a Lanes type and compiled once per
+// instruction set. Every slice reads the same sample index with the same
+// weight, so a vector of slices needs no window and no permute at any pixel
+// size: one load per pixel and view (two for the linear sampler) from the
+// interleaved sinograms (interleaved_sinograms.h).
+//
+// A tile of rows of one column, a vector of slices per pixel, stays in
+// registers while every view adds into it in order, so each pixel's sum is
+// the reference's. The views' sample slots for the tile are worked out a
+// group of `width` views ahead of their additions, one view per lane, each
+// lane its own stepped chain through the samplers' spread(). The chains go
+// down a block of columns tile by tile, kept between tiles: the block's
+// samples of every view stay in the cache while its tiles pass.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "geometry.h"
+#include "interleaved_sinograms.h"
+#include "lanes.h"
+#include "samplers.h"
+#include "variant_entries.h"
+
+namespace quelmor::detail {
+namespace {
+
+// What the slice path adds to BlockLanes: whole numbers (|x| < 2^31) stored
+// as 32-bit integers.
+template <class L>
+concept SliceLanes = BlockLanes<L> && requires(std::int32_t* out, typename L::Real x) {
+    L::storeWholeNumbers(out, x);
+};
+
+// Rows per tile: half the registers hold the tile's sums.
+template <SliceLanes Lanes>
+inline constexpr int sliceTileRows = Lanes::registers / 2;
+// Columns whose chains go down together (measured on AMD Zen 4: 16 to 128
+// within a few percent on the unit grid; 64 best with pixels 2 and 4
+// detector spacings wide).
+inline constexpr int sliceBlockColumns = 64;
+
+// Up to `width` views' coefficients, one view per lane; lanes without a view
+// get a NaN cosine, so their coordinates land nowhere.
+template <SliceLanes Lanes>
+struct SliceViewGroup {
+    typename Lanes::Real cosines, sines, scaledSines;
+};
+
+// Where a tile's pixels read, per row and view: spread()'s target. The slot
+// is counted in doubles from the view's interleaved column, slot 0 (zero)
+// where no sample is read; the linear sampler's weight is f, 0 where no
+// sample is read.
+template <SliceLanes Lanes, bool weighted>
+struct SliceLandings {
+    using Real = typename Lanes::Real;
+    static constexpr int width = Lanes::width;
+    static constexpr int rows = sliceTileRows<Lanes>;
+    alignas(64) std::int32_t slot[rows][width];
+    alignas(64) double weight[weighted ? rows : 1][width];
+
+    struct Row {
+        SliceLandings& tile;
+        Real firstSlot;  // where offset 0 sits, in slots
+        int row;
+        Real lo{};
+        typename Lanes::Mask loOnDetector{};
+        bool hasLo = false;
+
+        void add(Real offset, typename Lanes::Mask onDetector) { storeSlot(offset, onDetector); }
+        // The linear sampler's lo then hi: hi's weight is f, and a sample is
+        // read where either is on the detector.
+        void add(Real offset, typename Lanes::Mask onDetector, Real scale) {
+            if (!hasLo) {
+                lo = offset;
+                loOnDetector = onDetector;
+                hasLo = true;
+                return;
+            }
+            const auto either = Lanes::maskOr(loOnDetector, onDetector);
+            storeSlot(lo, either);
+            Lanes::store(tile.weight[row], Lanes::select(either, scale));
+        }
+        void storeSlot(Real offset, typename Lanes::Mask read) {
+            const Real slot = Lanes::mul(Lanes::add(offset, firstSlot), Lanes::splat(width));
+            Lanes::storeWholeNumbers(tile.slot[row], Lanes::select(read, slot));
+        }
+    };
+};
+
+template <SliceLanes Lanes>
+std::int32_t sliceViewGroups(const BackprojectionJob& shape) {
+    return shape.viewCount > 0 ? (shape.viewCount + Lanes::width - 1) / Lanes::width : 0;
+}
+
+// The chains of a block's columns and the groups' coefficients, in doubles
+// (the largest size_t where that does not fit in one, which no allocation
+// grants).
+template <SliceLanes Lanes>
+std::size_t backprojectionSliceScratchSize(const BackprojectionJob& shape) {
+    const std::uint64_t doubles =
+        static_cast<std::uint64_t>(sliceViewGroups<Lanes>(shape)) *
+        (sliceBlockColumns + sizeof(SliceViewGroup<Lanes>) / sizeof(typename Lanes::Real)) *
+        Lanes::width;
+    return doubles > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(doubles);
+}
+
+// Image columns [firstColumn, endColumn) of `count` slices (1 <= count <=
+// width), their sinograms interleaved; `scratch` holds
+// backprojectionSliceScratchSize doubles, 64-byte aligned.
+template <SliceLanes Lanes>
+void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t count,
+                              const double* sinograms, std::int32_t firstColumn,
+                              std::int32_t endColumn, double* scratch) {
+    using Real = typename Lanes::Real;
+    constexpr int width = Lanes::width;
+    constexpr int rows = sliceTileRows<Lanes>;
+    const BackprojectionJob& job = slices[0];
+    if (job.imageSize <= 0 || job.viewCount <= 0) return;
+    const std::ptrdiff_t imageSize = job.imageSize;
+    const double centerOffset = centerOffsetOf(job.imageSize);
+    const DetectorColumn shape = detectorColumn(job.projections, job.detectorCount, 0);
+    const std::ptrdiff_t slots = sinogramSlots(job.detectorCount);
+    const std::int32_t groupCount = sliceViewGroups<Lanes>(job);
+    auto* groups = reinterpret_cast<SliceViewGroup<Lanes>*>(scratch);
+    auto* chains = reinterpret_cast<Real*>(groups + groupCount);
+    for (std::int32_t g = 0; g < groupCount; ++g) {
+        alignas(64) double c[width], s[width];
+        for (int i = 0; i < width; ++i) {
+            const std::int32_t v = g * width + i;
+            // Not numeric_limits: at -O0 its out-of-line copy is a weak
+            // symbol that another instruction set's object could supply.
+            c[i] = v < job.viewCount ? job.cosines[v] : __builtin_nan("");
+            s[i] = v < job.viewCount ? job.sines[v] : 0.0;
+        }
+        groups[g].cosines = Lanes::load(c);
+        groups[g].sines = Lanes::load(s);
+        groups[g].scaledSines = Lanes::mul(Lanes::splat(centerOffset), groups[g].sines);
+    }
+    withSampler(job.interpCode, [&](auto sampler) {
+        using Sampler = decltype(sampler);
+        constexpr bool weighted = Sampler::readsNextSample;
+        using Landings = SliceLandings<Lanes, weighted>;
+        const Real firstSlot = Lanes::splat(shape.center + firstSinogramSlot);
+        Landings landings[2];
+        // Group g's slots for the tile of rows below chain `chain`.
+        auto land = [&](std::int32_t g, Real& chain) {
+            Landings& tile = landings[g & 1];
+            Real t = chain;
+            for (int r = 0; r < rows; ++r) {
+                typename Landings::Row target{tile, firstSlot, r};
+                Sampler::template spread<Lanes>(shape, t, target);
+                t = Lanes::sub(t, groups[g].sines);
+            }
+            chain = t;
+        };
+        for (std::int32_t block = firstColumn; block < endColumn; block += sliceBlockColumns) {
+            const int columns = smaller(sliceBlockColumns, endColumn - block);
+            for (int c = 0; c < columns; ++c) {
+                const Real column = Lanes::splat(static_cast<double>(block + c));
+                for (std::int32_t g = 0; g < groupCount; ++g)
+                    chains[g * sliceBlockColumns + c] = columnTop<Lanes>(
+                        column, -centerOffset, groups[g].cosines, groups[g].scaledSines);
+            }
+            for (std::ptrdiff_t top = 0; top < imageSize; top += rows) {
+                const int tileRows =
+                    static_cast<int>(smaller<std::ptrdiff_t>(rows, imageSize - top));
+                for (int c = 0; c < columns; ++c) {
+                    const std::ptrdiff_t first = (block + c) * imageSize + top;
+                    alignas(64) double pixels[rows][width];
+                    for (int r = 0; r < rows; ++r) {
+                        for (int i = 0; i < width; ++i)
+                            pixels[r][i] =
+                                i < count && r < tileRows ? slices[i].image[first + r] : 0.0;
+                    }
+                    Real sums[rows];
+                    for (int r = 0; r < rows; ++r) sums[r] = Lanes::load(pixels[r]);
+                    land(0, chains[c]);
+                    for (std::int32_t g = 0; g < groupCount; ++g) {
+                        if (g + 1 < groupCount)
+                            land(g + 1, chains[(g + 1) * sliceBlockColumns + c]);
+                        const Landings& tile = landings[g & 1];
+                        const int views = smaller(width, job.viewCount - g * width);
+                        for (int i = 0; i < views; ++i) {
+                            const double* column = sinograms + (g * width + i) * slots * width;
+                            for (int r = 0; r < rows; ++r) {
+                                const double* at = column + tile.slot[r][i];
+                                Real value = Lanes::load(at);
+                                if constexpr (weighted) {
+                                    value = Sampler::template blend<Lanes>(
+                                        Lanes::splat(tile.weight[r][i]), value,
+                                        Lanes::sub(Lanes::load(at + width), value));
+                                }
+                                sums[r] = Lanes::add(sums[r], value);
+                            }
+                        }
+                    }
+                    for (int r = 0; r < rows; ++r) Lanes::store(pixels[r], sums[r]);
+                    for (int r = 0; r < tileRows; ++r) {
+                        for (int i = 0; i < count; ++i) slices[i].image[first + r] = pixels[r][i];
+                    }
+                }
+            }
+        }
+    });
+}
+
+}  // namespace
+}  // namespace quelmor::detail
