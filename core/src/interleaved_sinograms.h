@@ -43,17 +43,18 @@ inline std::size_t interleavedSinogramDoubles(const BackprojectionJob& shape, st
 inline void interleaveSinograms(const BackprojectionJob* slices, std::int32_t count,
                                 std::int32_t width, std::int32_t firstView, std::int32_t endView,
                                 double* interleaved) {
-    const std::ptrdiff_t samples = slices[0].detectorCount > 0 ? slices[0].detectorCount : 0;
+    const std::ptrdiff_t detectorCount = slices[0].detectorCount > 0 ? slices[0].detectorCount : 0;
     const std::ptrdiff_t slots = sinogramSlots(slices[0].detectorCount);
     for (std::ptrdiff_t v = firstView; v < endView; ++v) {
         double* column = interleaved + v * slots * width;
-        for (std::ptrdiff_t s = 0; s < slots; ++s) {
-            const std::ptrdiff_t b = s - firstSinogramSlot;
-            for (std::int32_t i = 0; i < width; ++i) {
-                column[s * width + i] = i < count && b >= 0 && b < samples
-                                            ? slices[i].projections[v * samples + b]
-                                            : 0.0;
-            }
+        // The zero slots, then each lane's samples (zeros where no slice fills it).
+        for (std::int32_t i = 0; i < firstSinogramSlot * width; ++i) column[i] = 0.0;
+        for (std::int32_t i = 0; i < width; ++i) column[(slots - 1) * width + i] = 0.0;
+        double* slot = column + firstSinogramSlot * width;
+        for (std::ptrdiff_t b = 0; b < detectorCount; ++b, slot += width) {
+            for (std::int32_t i = 0; i < count; ++i)
+                slot[i] = slices[i].projections[v * detectorCount + b];
+            for (std::int32_t i = count; i < width; ++i) slot[i] = 0.0;
         }
     }
 }
