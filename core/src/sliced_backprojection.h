@@ -51,7 +51,7 @@ inline constexpr int sliceBlockColumns = 64;
 // where the registers hold a single square of slices (32-bit AVX2).
 template <SliceLanes Lanes>
 inline constexpr int sliceTileColumns = sliceTilePixels<Lanes> >= 2 * Lanes::width ? 2 : 1;
-// The samples one tile of rows reads from a chunk of views, in bytes: they
+// The samples one tile reads from a chunk of views, in bytes: they
 // stay in the L2 cache until the next column's tile reads most of them
 // again. (AMD Zen 4, a stack of 16 at 512 x 360: from one chunk of all views
 // to 128 KiB chunks, pixels 4 detector spacings wide 1.1x to 1.35x faster
@@ -65,7 +65,7 @@ struct SliceViewGroup {
     typename Lanes::Real cosines, sines, scaledSines;
 };
 
-// Where a tile's pixels read, per row and view: spread()'s target. The slot
+// Where a tile's pixels read, per pixel and view: spread()'s target. The slot
 // is counted in doubles from the view's interleaved column, slot 0 (zero)
 // where no sample is read; the linear sampler's weight is f, 0 where no
 // sample is read.
@@ -73,9 +73,9 @@ template <SliceLanes Lanes, bool weighted>
 struct SliceLandings {
     using Real = typename Lanes::Real;
     static constexpr int width = Lanes::width;
-    static constexpr int rows = sliceTilePixels<Lanes>;
-    alignas(64) std::int32_t slot[rows][width];
-    alignas(64) double weight[weighted ? rows : 1][width];
+    static constexpr int tilePixels = sliceTilePixels<Lanes>;
+    alignas(64) std::int32_t slot[tilePixels][width];
+    alignas(64) double weight[weighted ? tilePixels : 1][width];
 
     struct Row {
         SliceLandings& tile;
@@ -132,9 +132,9 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                               std::int32_t endColumn, double* scratch) {
     using Real = typename Lanes::Real;
     constexpr int width = Lanes::width;
-    constexpr int rows = sliceTilePixels<Lanes>;
+    constexpr int tilePixels = sliceTilePixels<Lanes>;
     constexpr int tileColumns = sliceTileColumns<Lanes>;
-    constexpr int columnRows = rows / tileColumns;
+    constexpr int columnRows = tilePixels / tileColumns;
     static_assert(columnRows % width == 0, "a tile's columns are whole squares of slices");
     static_assert(sliceBlockColumns % tileColumns == 0, "blocks hold whole tiles");
     const BackprojectionJob& job = slices[0];
@@ -179,7 +179,7 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                 chain[column] = t;
             }
         };
-        // The groups from `chunk` on whose samples for one tile of rows fit
+        // The groups from `chunk` on whose samples for one tile fit
         // the budget (at least one): a view's coordinate moves |s| slots a
         // row, at most one slot a row is read, and the linear sampler reads
         // the next slot too.
@@ -191,7 +191,8 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                 for (int i = 0; i < width; ++i) {
                     const std::int32_t v = end * width + i;
                     if (v >= job.viewCount) break;
-                    const double slotsRead = std::fmin(rows, rows * std::fabs(job.sines[v]) + 2);
+                    const double slotsRead =
+                        std::fmin(tilePixels, tilePixels * std::fabs(job.sines[v]) + 2);
                     groupBytes += slotsRead * width * sizeof(double);
                 }
                 if (end > chunk && bytes + groupBytes > sliceChunkBytes) break;
@@ -218,13 +219,13 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                     for (int c = 0; c < columns; c += tileColumns) {
                         const int tileColumnCount = smaller(tileColumns, columns - c);
                         const std::ptrdiff_t first = (block + c) * imageSize + top;
-                        Real sums[rows];
+                        Real sums[tilePixels];
                         const bool whole = count == width && tileRows == columnRows &&
                                            tileColumnCount == tileColumns;
-                        alignas(64) double pixels[rows][width];
+                        alignas(64) double values[tilePixels][width];
                         if (whole) {
-                            // Each slice's rows in vectors, turned into each row's slices.
-                            for (int square = 0; square < rows; square += width) {
+                            // Each slice's column in vectors, turned into each pixel's slices.
+                            for (int square = 0; square < tilePixels; square += width) {
                                 const std::ptrdiff_t pixel =
                                     first + square / columnRows * imageSize + square % columnRows;
                                 Real part[width];
@@ -234,15 +235,15 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                                 for (int r = 0; r < width; ++r) sums[square + r] = part[r];
                             }
                         } else {
-                            for (int r = 0; r < rows; ++r) {
+                            for (int r = 0; r < tilePixels; ++r) {
                                 const int column = r / columnRows, row = r % columnRows;
                                 for (int i = 0; i < width; ++i)
-                                    pixels[r][i] =
+                                    values[r][i] =
                                         i < count && row < tileRows && column < tileColumnCount
                                             ? slices[i].image[first + column * imageSize + row]
                                             : 0.0;
                             }
-                            for (int r = 0; r < rows; ++r) sums[r] = Lanes::load(pixels[r]);
+                            for (int r = 0; r < tilePixels; ++r) sums[r] = Lanes::load(values[r]);
                         }
                         land(chunk, chains + chunk * sliceBlockColumns + c);
                         for (std::int32_t g = chunk; g < chunkEnd; ++g) {
@@ -252,7 +253,7 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                             const int views = smaller(width, job.viewCount - g * width);
                             for (int i = 0; i < views; ++i) {
                                 const double* column = sinograms + (g * width + i) * slots * width;
-                                for (int r = 0; r < rows; ++r) {
+                                for (int r = 0; r < tilePixels; ++r) {
                                     const double* at = column + tile.slot[r][i];
                                     Real value = Lanes::load(at);
                                     if constexpr (weighted) {
@@ -265,7 +266,7 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                             }
                         }
                         if (whole) {
-                            for (int square = 0; square < rows; square += width) {
+                            for (int square = 0; square < tilePixels; square += width) {
                                 const std::ptrdiff_t pixel =
                                     first + square / columnRows * imageSize + square % columnRows;
                                 Real part[width];
@@ -275,13 +276,13 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                                     Lanes::store(slices[i].image + pixel, part[i]);
                             }
                         } else {
-                            for (int r = 0; r < rows; ++r) Lanes::store(pixels[r], sums[r]);
-                            for (int r = 0; r < rows; ++r) {
+                            for (int r = 0; r < tilePixels; ++r) Lanes::store(values[r], sums[r]);
+                            for (int r = 0; r < tilePixels; ++r) {
                                 const int column = r / columnRows, row = r % columnRows;
                                 if (row >= tileRows || column >= tileColumnCount) continue;
                                 for (int i = 0; i < count; ++i)
                                     slices[i].image[first + column * imageSize + row] =
-                                        pixels[r][i];
+                                        values[r][i];
                             }
                         }
                     }
