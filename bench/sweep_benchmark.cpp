@@ -324,7 +324,8 @@ private:
     void printStacks() const {
         if (!hasPrefix("backprojection/")) return;
         std::printf(
-            "\nBackprojection of a stack of 16 slices beside one slice, one thread, Gup/s\n");
+            "\nBackprojection of a stack of 16 slices beside one slice on %s, one thread, Gup/s\n",
+            quelmor::processorName().c_str());
         std::printf("%-14s %-8s %-6s %9s %9s %7s %13s\n", "variant", "sampler", "pixel",
                     "one slice", "stack", "ratio", "of stack 1px");
         for (const char* sampler : samplerNames) {
