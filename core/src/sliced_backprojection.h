@@ -16,7 +16,6 @@
 // between chunks, which leaves each pixel's additions as they are.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -191,8 +190,10 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                 for (int i = 0; i < width; ++i) {
                     const std::int32_t v = end * width + i;
                     if (v >= job.viewCount) break;
+                    // smaller() reads NaN as no bound; not std::fmin, whose
+                    // mixed-type template would be a weak symbol at -O0.
                     const double slotsRead =
-                        std::fmin(tilePixels, tilePixels * std::fabs(job.sines[v]) + 2);
+                        smaller<double>(tilePixels, tilePixels * __builtin_fabs(job.sines[v]) + 2);
                     groupBytes += slotsRead * width * sizeof(double);
                 }
                 if (end > chunk && bytes + groupBytes > sliceChunkBytes) break;
