@@ -110,28 +110,6 @@ struct TileLandings {
     };
 };
 
-// Up to `width` views side by side. Lanes without a view get a NaN cosine,
-// so their coordinates land nowhere.
-template <ProjectionLanes Lanes>
-struct ViewGroup {
-    typename Lanes::Real cosines, scaledSines, sines;
-
-    ViewGroup() = default;
-    ViewGroup(const ProjectionJob& job, std::int32_t first, std::int32_t count,
-              double centerOffset) {
-        alignas(64) double c[Lanes::width], s[Lanes::width];
-        for (int i = 0; i < Lanes::width; ++i) {
-            // Not numeric_limits: at -O0 its out-of-line copy is a weak
-            // symbol that another instruction set's object could supply.
-            c[i] = i < count ? job.cosines[first + i] : __builtin_nan("");
-            s[i] = i < count ? job.sines[first + i] : 0.0;
-        }
-        cosines = Lanes::load(c);
-        sines = Lanes::load(s);
-        scaledSines = Lanes::mul(Lanes::splat(centerOffset), sines);
-    }
-};
-
 // Views [firstView, endView) in chunks of chunkViews (at most groupsPerChunk
 // groups): startChunk(first, end), then for every column, group and tile of
 // rows addTile(group, landings, firstPixel, rows), then endChunk(first, end).

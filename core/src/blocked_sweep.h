@@ -25,6 +25,19 @@
 namespace quelmor::detail {
 namespace {
 
+// The pixel sum and the coordinate step, on the multiply-add pipes where the
+// lanes offer it (the same rounding: see the lanes).
+template <class Lanes>
+typename Lanes::Real accumulate(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::addOnMultiplier(a, b); }) return Lanes::addOnMultiplier(a, b);
+    return Lanes::add(a, b);
+}
+template <class Lanes>
+typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
+    if constexpr (requires { Lanes::subOnMultiplier(a, b); }) return Lanes::subOnMultiplier(a, b);
+    return Lanes::sub(a, b);
+}
+
 // x * 1 is exact, so fma(x, 1, y) rounds exactly as x + y does (and
 // fnmadd(y, 1, x) as x - y): lanes with multiplyAdd put the pixel sums and
 // the coordinate steps on the multiply-add pipes, never fusing a real product
@@ -311,18 +324,21 @@ void blockedSweepColumns(const BackprojectionJob& job, std::int32_t firstColumn,
     });
 }
 
-// A variant's entry: the blocked sweep on its lanes.
-template <BlockLanes Lanes>
-constexpr BackprojectionKernel blockedSweepKernel() {
-    return BackprojectionKernel{blockedSweepColumns<Lanes, false>, Lanes::width,
+// A variant's entry: the blocked sweep on its lanes, and its lanes across
+// slices for stacks.
+template <BlockLanes Lanes, bool windowed>
+constexpr BackprojectionKernel sweepKernel() {
+    return BackprojectionKernel{blockedSweepColumns<Lanes, windowed>, Lanes::width,
                                 backprojectSlicesInLanes<Lanes>,
                                 backprojectionSliceScratchSize<Lanes>, Lanes::width};
 }
+template <BlockLanes Lanes>
+constexpr BackprojectionKernel blockedSweepKernel() {
+    return sweepKernel<Lanes, false>();
+}
 template <WindowLanes Lanes>
 constexpr BackprojectionKernel windowedSweepKernel() {
-    return BackprojectionKernel{blockedSweepColumns<Lanes, true>, Lanes::width,
-                                backprojectSlicesInLanes<Lanes>,
-                                backprojectionSliceScratchSize<Lanes>, Lanes::width};
+    return sweepKernel<Lanes, true>();
 }
 
 }  // namespace

@@ -64,5 +64,28 @@ typename Lanes::Real columnTop(typename Lanes::Real column, double negatedCenter
     return Lanes::add(p, lanes(scaledSine));
 }
 
+// Up to Lanes::width views side by side, from view `first` of a job's
+// coefficients (a backprojection's or a projection's). Lanes without a view
+// get a NaN cosine, so their coordinates land nowhere.
+template <class Lanes>
+struct ViewGroup {
+    typename Lanes::Real cosines, scaledSines, sines;
+
+    ViewGroup() = default;
+    template <class Job>
+    ViewGroup(const Job& job, std::int32_t first, std::int32_t count, double centerOffset) {
+        alignas(64) double c[Lanes::width], s[Lanes::width];
+        for (int i = 0; i < Lanes::width; ++i) {
+            // Not numeric_limits: at -O0 its out-of-line copy is a weak
+            // symbol that another instruction set's object could supply.
+            c[i] = i < count ? job.cosines[first + i] : __builtin_nan("");
+            s[i] = i < count ? job.sines[first + i] : 0.0;
+        }
+        cosines = Lanes::load(c);
+        sines = Lanes::load(s);
+        scaledSines = Lanes::mul(Lanes::splat(centerOffset), sines);
+    }
+};
+
 }  // namespace
 }  // namespace quelmor::detail

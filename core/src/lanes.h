@@ -16,19 +16,6 @@ T smaller(T a, T b) {
     return b < a ? b : a;
 }
 
-// The pixel sum and the coordinate step, on the multiply-add pipes where the
-// lanes offer it (the same rounding: see the lanes).
-template <class Lanes>
-typename Lanes::Real accumulate(typename Lanes::Real a, typename Lanes::Real b) {
-    if constexpr (requires { Lanes::addOnMultiplier(a, b); }) return Lanes::addOnMultiplier(a, b);
-    return Lanes::add(a, b);
-}
-template <class Lanes>
-typename Lanes::Real stepDown(typename Lanes::Real a, typename Lanes::Real b) {
-    if constexpr (requires { Lanes::subOnMultiplier(a, b); }) return Lanes::subOnMultiplier(a, b);
-    return Lanes::sub(a, b);
-}
-
 }  // namespace
 
 // The operations of the geometry and the samplers. Every one is a single IEEE

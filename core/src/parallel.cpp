@@ -30,13 +30,19 @@ std::int32_t blockColumns() {
     return widest;
 }
 
-// Image columns [first, end) of the job, zeroed first where `start` asks.
-void sweepPart(const KernelVariant& variant, const BackprojectionJob& job, std::int32_t first,
-               std::int32_t end, ImageStart start) {
+// Sets image columns [first, end) of the job to zero where `start` asks.
+void startColumns(const BackprojectionJob& job, std::int32_t first, std::int32_t end,
+                  ImageStart start) {
     if (start == ImageStart::zeroed && end > first) {
         const std::ptrdiff_t side = job.imageSize;
         std::fill(job.image + first * side, job.image + end * side, 0.0);
     }
+}
+
+// Image columns [first, end) of the job, zeroed first where `start` asks.
+void sweepPart(const KernelVariant& variant, const BackprojectionJob& job, std::int32_t first,
+               std::int32_t end, ImageStart start) {
+    startColumns(job, first, end, start);
     variant.backprojectColumns(job, first, end);
 }
 
@@ -166,11 +172,7 @@ void accumulateStackParallel(std::span<const BackprojectionJob> jobs, unsigned t
             for (const BackprojectionJob& job : pack) sweepPart(chosen, job, first, end, start);
             return;
         }
-        if (start == ImageStart::zeroed) {
-            const std::ptrdiff_t side = pack[0].imageSize;
-            for (const BackprojectionJob& job : pack)
-                std::fill(job.image + first * side, job.image + end * side, 0.0);
-        }
+        for (const BackprojectionJob& job : pack) startColumns(job, first, end, start);
         chosen.backprojectSlices(pack, sinograms, first, end, scratch);
     };
     if (packs.size() >= threadCount) {

@@ -57,13 +57,6 @@ inline constexpr int sliceTileColumns = sliceTilePixels<Lanes> >= 2 * Lanes::wid
 // and the unit grid within the noise; 32 KiB to 512 KiB within the noise.)
 inline constexpr double sliceChunkBytes = 128 * 1024;
 
-// Up to `width` views' coefficients, one view per lane; lanes without a view
-// get a NaN cosine, so their coordinates land nowhere.
-template <SliceLanes Lanes>
-struct SliceViewGroup {
-    typename Lanes::Real cosines, sines, scaledSines;
-};
-
 // Where a tile's pixels read, per pixel and view: spread()'s target. The slot
 // is counted in doubles from the view's interleaved column, slot 0 (zero)
 // where no sample is read; the linear sampler's weight is f, 0 where no
@@ -117,7 +110,7 @@ template <SliceLanes Lanes>
 std::size_t backprojectionSliceScratchSize(const BackprojectionJob& shape) {
     const std::uint64_t doubles =
         static_cast<std::uint64_t>(sliceViewGroups<Lanes>(shape)) *
-        (sliceBlockColumns + sizeof(SliceViewGroup<Lanes>) / sizeof(typename Lanes::Real)) *
+        (sliceBlockColumns + sizeof(ViewGroup<Lanes>) / sizeof(typename Lanes::Real)) *
         Lanes::width;
     return doubles > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(doubles);
 }
@@ -143,21 +136,11 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
     const DetectorColumn shape = detectorColumn(job.projections, job.detectorCount, 0);
     const std::ptrdiff_t slots = sinogramSlots(job.detectorCount);
     const std::int32_t groupCount = sliceViewGroups<Lanes>(job);
-    auto* groups = reinterpret_cast<SliceViewGroup<Lanes>*>(scratch);
+    auto* groups = reinterpret_cast<ViewGroup<Lanes>*>(scratch);
     auto* chains = reinterpret_cast<Real*>(groups + groupCount);
-    for (std::int32_t g = 0; g < groupCount; ++g) {
-        alignas(64) double c[width], s[width];
-        for (int i = 0; i < width; ++i) {
-            const std::int32_t v = g * width + i;
-            // Not numeric_limits: at -O0 its out-of-line copy is a weak
-            // symbol that another instruction set's object could supply.
-            c[i] = v < job.viewCount ? job.cosines[v] : __builtin_nan("");
-            s[i] = v < job.viewCount ? job.sines[v] : 0.0;
-        }
-        groups[g].cosines = Lanes::load(c);
-        groups[g].sines = Lanes::load(s);
-        groups[g].scaledSines = Lanes::mul(Lanes::splat(centerOffset), groups[g].sines);
-    }
+    for (std::int32_t g = 0; g < groupCount; ++g)
+        groups[g] = ViewGroup<Lanes>(job, g * width, smaller(width, job.viewCount - g * width),
+                                     centerOffset);
     withSampler(job.interpCode, [&](auto sampler) {
         using Sampler = decltype(sampler);
         constexpr bool weighted = Sampler::readsNextSample;
@@ -219,7 +202,10 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                         static_cast<int>(smaller<std::ptrdiff_t>(columnRows, imageSize - top));
                     for (int c = 0; c < columns; c += tileColumns) {
                         const int tileColumnCount = smaller(tileColumns, columns - c);
-                        const std::ptrdiff_t first = (block + c) * imageSize + top;
+                        // Where tile pixel p sits in each slice's image.
+                        auto pixelAt = [&](int p) {
+                            return (block + c + p / columnRows) * imageSize + top + p % columnRows;
+                        };
                         Real sums[tilePixels];
                         const bool whole = count == width && tileRows == columnRows &&
                                            tileColumnCount == tileColumns;
@@ -227,22 +213,19 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                         if (whole) {
                             // Each slice's column in vectors, turned into each pixel's slices.
                             for (int square = 0; square < tilePixels; square += width) {
-                                const std::ptrdiff_t pixel =
-                                    first + square / columnRows * imageSize + square % columnRows;
                                 Real part[width];
                                 for (int i = 0; i < width; ++i)
-                                    part[i] = Lanes::load(slices[i].image + pixel);
+                                    part[i] = Lanes::load(slices[i].image + pixelAt(square));
                                 Lanes::transpose(part);
                                 for (int r = 0; r < width; ++r) sums[square + r] = part[r];
                             }
                         } else {
                             for (int r = 0; r < tilePixels; ++r) {
-                                const int column = r / columnRows, row = r % columnRows;
+                                const bool inImage =
+                                    r % columnRows < tileRows && r / columnRows < tileColumnCount;
                                 for (int i = 0; i < width; ++i)
                                     values[r][i] =
-                                        i < count && row < tileRows && column < tileColumnCount
-                                            ? slices[i].image[first + column * imageSize + row]
-                                            : 0.0;
+                                        i < count && inImage ? slices[i].image[pixelAt(r)] : 0.0;
                             }
                             for (int r = 0; r < tilePixels; ++r) sums[r] = Lanes::load(values[r]);
                         }
@@ -268,22 +251,19 @@ void backprojectSlicesInLanes(const BackprojectionJob* slices, std::int32_t coun
                         }
                         if (whole) {
                             for (int square = 0; square < tilePixels; square += width) {
-                                const std::ptrdiff_t pixel =
-                                    first + square / columnRows * imageSize + square % columnRows;
                                 Real part[width];
                                 for (int r = 0; r < width; ++r) part[r] = sums[square + r];
                                 Lanes::transpose(part);
                                 for (int i = 0; i < width; ++i)
-                                    Lanes::store(slices[i].image + pixel, part[i]);
+                                    Lanes::store(slices[i].image + pixelAt(square), part[i]);
                             }
                         } else {
                             for (int r = 0; r < tilePixels; ++r) Lanes::store(values[r], sums[r]);
                             for (int r = 0; r < tilePixels; ++r) {
-                                const int column = r / columnRows, row = r % columnRows;
-                                if (row >= tileRows || column >= tileColumnCount) continue;
+                                if (r % columnRows >= tileRows || r / columnRows >= tileColumnCount)
+                                    continue;
                                 for (int i = 0; i < count; ++i)
-                                    slices[i].image[first + column * imageSize + row] =
-                                        values[r][i];
+                                    slices[i].image[pixelAt(r)] = values[r][i];
                             }
                         }
                     }

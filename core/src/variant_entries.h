@@ -18,8 +18,7 @@ struct BackprojectionKernel {
                                 std::int32_t endColumn);
     std::int32_t laneWidth;
     // The same for `count` slices of one geometry (1 <= count <= sliceWidth),
-    // their sinograms interleaved (interleaved_sinograms.h); none where the
-    // slice width is 1.
+    // their sinograms interleaved (interleaved_sinograms.h).
     void (*slicesInThreadMode)(const BackprojectionJob* slices, std::int32_t count,
                                const double* sinograms, std::int32_t firstColumn,
                                std::int32_t endColumn, double* scratch);
