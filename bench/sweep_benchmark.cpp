@@ -204,9 +204,11 @@ struct PairedWork {
 const PairedWork pairedWorks[] = {
     {"512x360", {512, 360, 1.0, "512x360"}, {Operation::projection, 0, 0}},
     {"512x360px2", {512, 360, 2.0, "512x360px2"}, {Operation::projection, 0, 0}},
+    {"512x360px3", {512, 360, 3.0, "512x360px3"}, {Operation::projection, 0, 0}},
     {"512x360px4", {512, 360, 4.0, "512x360px4"}, {Operation::projection, 0, 0}},
     {"stack16", {512, 360, 1.0, "512x360"}, {Operation::projection, 0, 16}},
     {"stack16px2", {512, 360, 2.0, "512x360px2"}, {Operation::projection, 0, 16}},
+    {"stack16px3", {512, 360, 3.0, "512x360px3"}, {Operation::projection, 0, 16}},
     {"stack16px4", {512, 360, 4.0, "512x360px4"}, {Operation::projection, 0, 16}},
     {"threads1", {512, 360, 1.0, "512x360"}, {Operation::projection, 1, 0}},
     {"threads2", {512, 360, 1.0, "512x360"}, {Operation::projection, 2, 0}},
@@ -333,7 +335,7 @@ private:
                 const std::string prefix =
                     "backprojection/" + std::string(variant.name) + "/" + sampler + "/";
                 const double stackUnit = rate(prefix + "stack16/");
-                for (const char* pixel : {"", "px2", "px4"}) {
+                for (const char* pixel : {"", "px2", "px3", "px4"}) {
                     const double one = rate(prefix + "512x360" + pixel + "/");
                     const double stack = rate(prefix + "stack16" + pixel + "/");
                     if (one <= 0 || stack <= 0) continue;
