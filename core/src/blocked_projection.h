@@ -43,10 +43,10 @@ concept ProjectionLanes = BlockLanes<L> &&
 
 // Rows of a column whose landings are worked out before they are added. Few,
 // so that the processor works out the next tile's landings while this
-// tile's additions wait on their loads and stores (AMD Zen 4, 512 x 360
-// nearest, against 32 rows: one image 1.15x with AVX-512, 1.15x with AVX2,
-// 1.5x with SSE2; a stack of 16 1.1x; linear within the noise; 4 rows
-// slower again).
+// tile's additions wait on their loads and stores (AMD Zen 4, 512 x 360,
+// against 32 rows: one image nearest 1.16x with AVX-512, 1.14x with AVX2,
+// 1.51x with SSE4.1, 1.38x with SSE2, linear 1.07x to 1.12x; a stack of 16
+// 1.11x / 1.16x; 4 rows slower again).
 inline constexpr int tileRows = 8;
 // Groups of `width` views that one chunk carries.
 inline constexpr int groupsPerChunk = 4;
